@@ -1,8 +1,8 @@
 #include <cmath>
 #include <exception>
 
-#include "audio/core/AudioClasses.h"
 #include "audio/core/AuThread.h"
+#include "audio/core/AudioClasses.h"
 #include "audio/core/EventHandler.h"
 #include "audio/core/UiDispatcher.h"
 
@@ -24,7 +24,9 @@ TAuThread::TAuThread(TAuOutput* AParent) : Parent(AParent) {
   FCond.wait(lock, [this] { return Sleeping.load(); });
 }
 
-TAuThread::~TAuThread() { Terminate(); }
+TAuThread::~TAuThread() {
+  Terminate();
+}
 
 void TAuThread::Terminate() {
   {
@@ -235,9 +237,13 @@ void TAuOutput::Run() {
   FThread->RequestRun();
 }
 
-void TAuOutput::Stop(bool Async) { StopInternal(Async, false); }
+void TAuOutput::Stop(bool Async) {
+  StopInternal(Async, false);
+}
 
-void TAuOutput::Abort(bool Async) { StopInternal(Async, true); }
+void TAuOutput::Abort(bool Async) {
+  StopInternal(Async, true);
+}
 
 void TAuOutput::StopInternal(bool Async, bool AbortDevice) {
   FStopped = true;
@@ -344,7 +350,9 @@ void TAuOutput::SetExceptionMessage(const std::string& Message) {
   FExceptionMessage = Message;
 }
 
-int32_t TAuOutput::Delay() const { return FThread ? FThread->Delay.load() : 0; }
+int32_t TAuOutput::Delay() const {
+  return FThread ? FThread->Delay.load() : 0;
+}
 
 void TAuOutput::SetDelay(int32_t Value) {
   if (FThread && Value <= 100) FThread->Delay = Value;

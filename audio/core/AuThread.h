@@ -35,14 +35,14 @@ class TAuThread {
 
   int Tid() const { return FTid.load(); }
 
-  std::atomic<bool> DoNotify{true};   // announce the end of the run through OnDone
-  std::atomic<bool> Stopped{false};   // finished a run and about to sleep
-  std::atomic<bool> Stop{false};      // stop request to the running loop
+  std::atomic<bool> DoNotify{true};      // announce the end of the run through OnDone
+  std::atomic<bool> Stopped{false};      // finished a run and about to sleep
+  std::atomic<bool> Stop{false};         // stop request to the running loop
   std::atomic<bool> AbortDevice{false};  // with Stop: stop the device without draining
-  std::atomic<bool> SetPause{false};  // pause request to the running loop
-  std::atomic<bool> Paused{false};    // sitting in a pause
-  std::atomic<bool> Sleeping{false};  // waiting between runs
-  std::atomic<int32_t> Delay{0};      // stored for the output's Delay property
+  std::atomic<bool> SetPause{false};     // pause request to the running loop
+  std::atomic<bool> Paused{false};       // sitting in a pause
+  std::atomic<bool> Sleeping{false};     // waiting between runs
+  std::atomic<int32_t> Delay{0};         // stored for the output's Delay property
 
  private:
   void Execute();
@@ -51,10 +51,10 @@ class TAuThread {
   void DoRun();
 
   TAuOutput* Parent;
-  std::mutex FMutex;                  // guards FRunRequested, FWake and the waits
+  std::mutex FMutex;  // guards FRunRequested, FWake and the waits
   std::condition_variable FCond;
   bool FRunRequested = false;
-  bool FWake = false;                 // a pause is to end
+  bool FWake = false;  // a pause is to end
   std::atomic<bool> FTerminated{false};
   std::atomic<int> FTid{0};
   std::thread FThread;

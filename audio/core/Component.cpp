@@ -12,12 +12,15 @@ void EraseValue(std::vector<TComponent*>& v, TComponent* c) {
 
 TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
   if (FOwner) {
-    for (TComponent* sibling : FOwner->FComponents) sibling->Notification(this, opInsert);
+    for (TComponent* sibling : FOwner->FComponents)
+      sibling->Notification(this, opInsert);
     FOwner->FComponents.push_back(this);
   }
 }
 
-TComponent::~TComponent() { NotifyRemoval(); }
+TComponent::~TComponent() {
+  NotifyRemoval();
+}
 
 void TComponent::NotifyRemoval() {
   if (FRemoved) return;
@@ -26,7 +29,8 @@ void TComponent::NotifyRemoval() {
     EraseValue(FOwner->FComponents, this);
     // Copy: a notification may unlink further components.
     std::vector<TComponent*> siblings = FOwner->FComponents;
-    for (TComponent* sibling : siblings) sibling->Notification(this, opRemove);
+    for (TComponent* sibling : siblings)
+      sibling->Notification(this, opRemove);
     FOwner->Notification(this, opRemove);
   }
   std::vector<TComponent*> linked = FFreeNotifies;
@@ -36,7 +40,8 @@ void TComponent::NotifyRemoval() {
   }
   FFreeNotifies.clear();
   // Children outlive their owner only by mistake; cut their back link.
-  for (TComponent* child : FComponents) child->FOwner = nullptr;
+  for (TComponent* child : FComponents)
+    child->FOwner = nullptr;
   FComponents.clear();
 }
 
@@ -55,7 +60,9 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
   AComponent->Unlink(this);
 }
 
-void TComponent::Unlink(TComponent* AComponent) { EraseValue(FFreeNotifies, AComponent); }
+void TComponent::Unlink(TComponent* AComponent) {
+  EraseValue(FFreeNotifies, AComponent);
+}
 
 void TComponent::Notification(TComponent*, TOperation) {}
 

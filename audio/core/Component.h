@@ -51,8 +51,8 @@ class TComponent {
 
   TComponent* FOwner;
   std::string FName;
-  std::vector<TComponent*> FComponents;     // owned-by-me children (non-owning list)
-  std::vector<TComponent*> FFreeNotifies;   // components linked to me in either direction
+  std::vector<TComponent*> FComponents;    // owned-by-me children (non-owning list)
+  std::vector<TComponent*> FFreeNotifies;  // components linked to me in either direction
   bool FRemoved = false;
 };
 

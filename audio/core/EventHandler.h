@@ -22,9 +22,9 @@ namespace lirvo {
 struct TEventRecord {
   TEventType _type = etGeneric;
   TComponent* Sender = nullptr;
-  TGenericEvent Handler;       // etGeneric and etNonGUI
-  TAuThread* Thread = nullptr; // etOnDone: the thread whose run ended
-  uint64_t StopGeneration = 0; // etOnDone: the output's synchronous-stop count at post
+  TGenericEvent Handler;        // etGeneric and etNonGUI
+  TAuThread* Thread = nullptr;  // etOnDone: the thread whose run ended
+  uint64_t StopGeneration = 0;  // etOnDone: the output's synchronous-stop count at post
 };
 
 class TEventHandler {
@@ -54,8 +54,8 @@ class TEventHandler {
   void Post(TEventRecord Record, bool AtHead);
   void Deliver(TEventRecord& Record);
 
-  std::mutex CS;                     // guards Events, BlockedSender, FCurrentSender
-  std::deque<TEventRecord> Events;   // oldest first
+  std::mutex CS;                    // guards Events, BlockedSender, FCurrentSender
+  std::deque<TEventRecord> Events;  // oldest first
   TComponent* BlockedSender = nullptr;
   TComponent* FCurrentSender = nullptr;  // sender of the record being delivered
   TAutoResetEvent _Evt;

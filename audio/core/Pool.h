@@ -14,16 +14,16 @@
 namespace lirvo {
 
 inline constexpr size_t kPoolSize = 0xEC0000;
-inline constexpr size_t kPoolBlockSize = 0x80000;        // every 512 KiB block
-inline constexpr size_t kPoolCacheBlockSize = 0xC0000;   // PoolCacheBlock, 768 KiB
-inline constexpr size_t kPoolRingStorageSize = 0x900000; // PoolRingStorage, 9 MiB
+inline constexpr size_t kPoolBlockSize = 0x80000;         // every 512 KiB block
+inline constexpr size_t kPoolCacheBlockSize = 0xC0000;    // PoolCacheBlock, 768 KiB
+inline constexpr size_t kPoolRingStorageSize = 0x900000;  // PoolRingStorage, 9 MiB
 
 // Set by FrameworkStartup, cleared by FrameworkShutdown.
-extern uint8_t* PoolAsioSpare;       // 0x000000, not used
-extern uint8_t* PoolAsioBlock;       // 0x080000, ASIO output staging block
-extern uint8_t* PoolOutputBlock;     // 0x100000, DirectSound output transfer buffer
-extern uint8_t* PoolWaveBlock;       // 0x180000, WAV decoder buffer
-extern uint8_t* PoolFreeBlock4;      // 0x200000 .. 0x3FFFFF, not assigned
+extern uint8_t* PoolAsioSpare;    // 0x000000, not used
+extern uint8_t* PoolAsioBlock;    // 0x080000, ASIO output staging block
+extern uint8_t* PoolOutputBlock;  // 0x100000, DirectSound output transfer buffer
+extern uint8_t* PoolWaveBlock;    // 0x180000, WAV decoder buffer
+extern uint8_t* PoolFreeBlock4;   // 0x200000 .. 0x3FFFFF, not assigned
 extern uint8_t* PoolFreeBlock5;
 extern uint8_t* PoolFreeBlock6;
 extern uint8_t* PoolFreeBlock7;

@@ -29,9 +29,15 @@ TAuFileStream::TAuFileStream(const std::string& FileName, uint32_t Mode, uint32_
     flags |= O_RDWR | O_CREAT | O_TRUNC;
   } else {
     switch (Mode & 3) {
-      case 1: flags |= O_WRONLY; break;
-      case 2: flags |= O_RDWR; break;
-      default: flags |= O_RDONLY; break;
+      case 1:
+        flags |= O_WRONLY;
+        break;
+      case 2:
+        flags |= O_RDWR;
+        break;
+      default:
+        flags |= O_RDONLY;
+        break;
     }
   }
   do {

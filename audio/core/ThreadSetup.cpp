@@ -17,13 +17,20 @@ std::atomic<bool> gRealtimeAllowed{true};
 // Nice values of the priority classes below time-critical.
 int NiceOf(TThreadPriority p) {
   switch (p) {
-    case tpIdle: return 19;
-    case tpLowest: return 10;
-    case tpLower: return 5;
-    case tpNormal: return 0;
-    case tpHigher: return -5;
-    case tpHighest: return -10;
-    case tpTimeCritical: return -20;
+    case tpIdle:
+      return 19;
+    case tpLowest:
+      return 10;
+    case tpLower:
+      return 5;
+    case tpNormal:
+      return 0;
+    case tpHigher:
+      return -5;
+    case tpHighest:
+      return -10;
+    case tpTimeCritical:
+      return -20;
   }
   return 0;
 }
@@ -57,8 +64,12 @@ int CPUCount() {
   return count;
 }
 
-void SetRealtimeAllowed(bool Allowed) { gRealtimeAllowed = Allowed; }
-bool RealtimeAllowed() { return gRealtimeAllowed; }
+void SetRealtimeAllowed(bool Allowed) {
+  gRealtimeAllowed = Allowed;
+}
+bool RealtimeAllowed() {
+  return gRealtimeAllowed;
+}
 
 int AudioRealtimePriority() {
   // PipeWire and JACK run their own threads at 88 and above (PulseAudio at 5
@@ -67,7 +78,9 @@ int AudioRealtimePriority() {
   return std::min(70, maxp);
 }
 
-int CurrentTid() { return static_cast<int>(syscall(SYS_gettid)); }
+int CurrentTid() {
+  return static_cast<int>(syscall(SYS_gettid));
+}
 
 bool SetThreadPriorityByTid(int Tid, TThreadPriority Priority) {
   if (Priority == tpIdle) {

@@ -17,9 +17,9 @@ struct SyncCall {
 };
 
 struct Dispatcher {
-  std::mutex mutex;               // guards everything below
-  std::condition_variable queued; // a call was queued (UI side waits)
-  std::condition_variable ran;    // a call finished (workers wait)
+  std::mutex mutex;                // guards everything below
+  std::condition_variable queued;  // a call was queued (UI side waits)
+  std::condition_variable ran;     // a call finished (workers wait)
   std::deque<SyncCall*> calls;
   std::function<void()> wake;
   std::thread::id uiThread;
@@ -50,7 +50,9 @@ void SetUiThread() {
   d.uiThreadSet = true;
 }
 
-bool IsUiThread() { return UiThreadId() == std::this_thread::get_id(); }
+bool IsUiThread() {
+  return UiThreadId() == std::this_thread::get_id();
+}
 
 void SetWakeMainThread(std::function<void()> wake) {
   Dispatcher& d = D();

@@ -23,7 +23,8 @@ inline bool PumpUntil(const std::function<bool()>& Done,
 // Pumps for a fixed time (to see that something does NOT happen).
 inline void PumpFor(std::chrono::milliseconds Duration) {
   auto deadline = std::chrono::steady_clock::now() + Duration;
-  while (std::chrono::steady_clock::now() < deadline) CheckSynchronize(std::chrono::milliseconds(2));
+  while (std::chrono::steady_clock::now() < deadline)
+    CheckSynchronize(std::chrono::milliseconds(2));
 }
 
 }  // namespace lirvo::test

@@ -21,10 +21,10 @@ class TRecordingSink : public TAuOutput {
   ~TRecordingSink() override { EndThread(); }
 
   uint32_t BlockBytes = 4096;
-  double PaceFactor = 0.0;        // 1.0 = real time; 0 = as fast as possible
+  double PaceFactor = 0.0;                  // 1.0 = real time; 0 = as fast as possible
   std::chrono::microseconds ExtraDelay{0};  // slept after every block
-  std::string PrepareError;       // non-empty: PrepareOutput throws this
-  bool UseUnprotected = true;     // FillBufferUnprotected, else GetData
+  std::string PrepareError;                 // non-empty: PrepareOutput throws this
+  bool UseUnprotected = true;               // FillBufferUnprotected, else GetData
 
   std::vector<uint8_t> Recorded() const {
     std::lock_guard<std::mutex> lock(FDataCS);

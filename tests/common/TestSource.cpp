@@ -23,8 +23,8 @@ void TTestSource::FlushInternal() {
 void TTestSource::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
   const uint32_t frame = std::max<uint32_t>(1, Bits / 8 * Chans);
   int64_t left = TotalBytes - FProduced;
-  uint32_t n = static_cast<uint32_t>(std::min<int64_t>({static_cast<int64_t>(Bytes), left,
-                                                        static_cast<int64_t>(FBlock.size())}));
+  uint32_t n = static_cast<uint32_t>(
+      std::min<int64_t>({static_cast<int64_t>(Bytes), left, static_cast<int64_t>(FBlock.size())}));
   n -= n % frame;
   if (n == 0) {
     Buffer = nullptr;
@@ -32,7 +32,8 @@ void TTestSource::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     return;
   }
   if (BlockDelay.count() > 0) std::this_thread::sleep_for(BlockDelay);
-  for (uint32_t i = 0; i < n; ++i) FBlock[i] = PatternByte(FProduced + i);
+  for (uint32_t i = 0; i < n; ++i)
+    FBlock[i] = PatternByte(FProduced + i);
   FProduced += n;
   Buffer = FBlock.data();
   Bytes = n;
