@@ -1,0 +1,79 @@
+#pragma once
+// The controls and menus of the main window and the code that lays them out.
+// The window inherits TMainFormWidgets, so its code names each control
+// directly (lblDisp, btnPlay, miPlay, ...); each widget's objectName is the
+// same name.
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QListView;
+class QMainWindow;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTableView;
+class QWidget;
+class TClickLabel;
+
+struct TMainFormWidgets {
+  // Control panel.
+  QWidget* pnlControl = nullptr;
+  TClickLabel* lblDisp = nullptr;
+  QProgressBar* pbPlayProgress = nullptr;
+  QPushButton* btnRunCMD = nullptr;
+  QPushButton* btnSndVol = nullptr;
+  QPushButton* btnReboot = nullptr;
+  QPushButton* btnShutdown = nullptr;
+  QPushButton* btnPrior = nullptr;
+  QPushButton* btnStop = nullptr;
+  QPushButton* btnPlay = nullptr;
+  QPushButton* btnPause = nullptr;
+  QPushButton* btnNext = nullptr;
+
+  // Main area: the file browser on the left, the playlist grid on the right.
+  QSplitter* splLeft = nullptr;
+  QWidget* pnlLeft = nullptr;
+  QComboBox* dirvelist = nullptr;
+  QListView* dirlist = nullptr;
+  QSplitter* splFileView = nullptr;
+  QWidget* pFileFilter = nullptr;
+  QLineEdit* edtFilter = nullptr;
+  QPushButton* btnApplyFilter = nullptr;
+  QListView* filelist = nullptr;
+  QWidget* pnlSong = nullptr;
+  QTableView* dbgSongs = nullptr;
+  QStatusBar* statBar = nullptr;
+
+  // Menus.
+  QMenu* muLVP = nullptr;
+  QAction* miConfig = nullptr;
+  QAction* miRegShell = nullptr;
+  QAction* miRestoreShell = nullptr;
+  QAction* miKernelLock = nullptr;
+  QAction* miRunCMD = nullptr;
+  QAction* miRunSndVol = nullptr;
+  QAction* miReboot = nullptr;
+  QAction* miShutdown = nullptr;
+  QAction* miRestart = nullptr;
+  QAction* miClose = nullptr;
+  QMenu* muCtrl = nullptr;
+  QAction* miStop = nullptr;
+  QAction* miPlay = nullptr;
+  QAction* miPause = nullptr;
+  QAction* miPrior = nullptr;
+  QAction* miNext = nullptr;
+  QMenu* muPlaylist = nullptr;
+  QAction* miSelectAll = nullptr;
+  QAction* miDelete = nullptr;
+  QAction* miClear = nullptr;
+  QAction* miResetColumns = nullptr;
+  QMenu* muHelp = nullptr;
+  QAction* miHelp = nullptr;
+};
+
+// Creates every control and menu of the form, lays them out and stores the
+// pointers in w. Connects nothing: the window wires the handlers.
+void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w);
