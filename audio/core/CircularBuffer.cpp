@@ -1,0 +1,265 @@
+#include "audio/core/CircularBuffer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "audio/core/AuException.h"
+#include "audio/core/Pool.h"
+
+namespace lirvo {
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+
+static_assert(TCircularBuffer::kMaxPoolCapacity == kPoolRingStorageSize,
+              "the ring's capacity limit is the size of its pool storage");
+
+uint8_t* PoolStorage(uint32_t BufSize) {
+  if (BufSize == 0) throw EAuException("Ring buffer capacity must not be 0");
+  if (BufSize > TCircularBuffer::kMaxPoolCapacity) {
+    throw EAuException("Ring buffer capacity of " + std::to_string(BufSize) +
+                       " bytes exceeds the ring storage of " +
+                       std::to_string(kPoolRingStorageSize) + " bytes");
+  }
+  if (!PoolRingStorage) throw EAuException("The audio buffer pool is not started");
+  return PoolRingStorage;
+}
+
+}  // namespace
+
+TCircularBuffer::TCircularBuffer(uint32_t BufSize, int32_t /*Mode*/)
+    : FBuffer(PoolStorage(BufSize)), FP(FBuffer), FBufSize(BufSize) {}
+
+TCircularBuffer::TCircularBuffer(uint8_t* Storage, uint32_t BufSize)
+    : FBuffer(Storage), FP(Storage), FBufSize(BufSize) {
+  if (!Storage) throw EAuException("Ring buffer storage is not assigned");
+  if (BufSize == 0) throw EAuException("Ring buffer capacity must not be 0");
+}
+
+uint32_t TCircularBuffer::Used(int64_t r, int64_t w) const {
+  const int64_t d = w - r;
+  if (d <= 0) return 0;
+  if (d >= FBufSize) return FBufSize;
+  return static_cast<uint32_t>(d);
+}
+
+// ---------------------------------------------------------------------------
+// Producer side. WritePos is the producer's own: a relaxed load sees its last
+// store. ReadPos is loaded with acquire so that the consumer's copies out of
+// the region it freed happen before the producer overwrites it.
+
+void TCircularBuffer::ExposeSingleBufferWrite(uint8_t*& Buffer, uint32_t& Bytes) {
+  const int64_t w = WritePos.load(std::memory_order_relaxed);
+  const int64_t r = ReadPos.load(std::memory_order_acquire);
+  const uint32_t offset = static_cast<uint32_t>(w % FBufSize);
+  Buffer = FBuffer + offset;
+  Bytes = std::min(FBufSize - Used(r, w), FBufSize - offset);
+}
+
+void TCircularBuffer::AddBytesWritten(uint32_t Bytes) {
+  const int64_t w = WritePos.load(std::memory_order_relaxed);
+  const int64_t r = ReadPos.load(std::memory_order_acquire);
+  Bytes = std::min(Bytes, FBufSize - Used(r, w));
+  // Release: the bytes written into the storage become visible with the count.
+  WritePos.store(w + Bytes, std::memory_order_release);
+}
+
+uint32_t TCircularBuffer::Write(const void* Buf, uint32_t BufSize) {
+  if (FEOF.load(std::memory_order_acquire)) return 0;
+  if (BufSize == 0) return 0;
+  if (WouldWriteBlock()) {
+    do {
+      std::this_thread::sleep_for(kPollInterval);
+      if (FBreak.load(std::memory_order_acquire)) return 0;
+    } while (WouldWriteBlock());
+  }
+  uint8_t* dest;
+  uint32_t n;
+  ExposeSingleBufferWrite(dest, n);
+  n = std::min(n, BufSize);
+  std::memcpy(dest, Buf, n);
+  WritePos.store(WritePos.load(std::memory_order_relaxed) + n, std::memory_order_release);
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// Consumer side. Read transfers hold the gate, so ReadPos changes only under
+// the gate while one is in progress; WritePos is loaded with acquire so that
+// the producer's bytes are visible before they are copied.
+
+bool TCircularBuffer::TryTakeGate() {
+  // seq_cst pairs with Reset2 (store request, then try the gate) against
+  // ReleaseGate (open the gate, then look for a request): at least one of the
+  // two sees the other, so no discard request is left lying.
+  return !FReadGate.exchange(true, std::memory_order_seq_cst);
+}
+
+void TCircularBuffer::TakeGate() {
+  // Only Reset2 competes, and it holds the gate for a few instructions; the
+  // sleep covers a holder that was preempted meanwhile.
+  for (int attempt = 0; !TryTakeGate(); ++attempt) {
+    if (attempt < 64) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(kPollInterval);
+    }
+  }
+}
+
+void TCircularBuffer::ReleaseGate() {
+  for (;;) {
+    FReadGate.store(false, std::memory_order_seq_cst);
+    if (FDiscardTo.load(std::memory_order_seq_cst) < 0) return;
+    // A discard came while the gate was held. Apply it now, unless someone
+    // else took the gate in between: then that holder applies it.
+    if (!TryTakeGate()) return;
+    ApplyDiscard();
+  }
+}
+
+void TCircularBuffer::ApplyDiscard() {
+  int64_t target = FDiscardTo.exchange(-1, std::memory_order_acq_rel);
+  if (target < 0) return;
+  // Never past the data actually written (the end-of-stream rewind may have
+  // moved WritePos back to 0 since the request).
+  target = std::min(target, WritePos.load(std::memory_order_acquire));
+  if (target > ReadPos.load(std::memory_order_relaxed)) {
+    ReadPos.store(target, std::memory_order_release);
+  }
+}
+
+void TCircularBuffer::ExposeSingleBufferRead(uint8_t*& Buffer, uint32_t& Bytes) {
+  if (!FReadExposed) {
+    TakeGate();
+    FReadExposed = true;
+    ApplyDiscard();
+  }
+  const int64_t r = ReadPos.load(std::memory_order_relaxed);
+  const int64_t w = WritePos.load(std::memory_order_acquire);
+  const uint32_t offset = static_cast<uint32_t>(r % FBufSize);
+  Buffer = FBuffer + offset;
+  Bytes = std::min(Used(r, w), FBufSize - offset);
+}
+
+void TCircularBuffer::AddBytesRead(uint32_t Bytes) {
+  if (!FReadExposed) {
+    TakeGate();
+    ApplyDiscard();
+  }
+  const int64_t r = ReadPos.load(std::memory_order_relaxed);
+  const int64_t w = WritePos.load(std::memory_order_acquire);
+  Bytes = std::min(Bytes, Used(r, w));
+  // Release: the copies out of the storage happen before the producer reuses it.
+  ReadPos.store(r + Bytes, std::memory_order_release);
+  FReadExposed = false;
+  ReleaseGate();
+}
+
+uint32_t TCircularBuffer::Read(void* Buf, uint32_t BufSize) {
+  if (FReadExposed) AddBytesRead(0);
+  if (BufSize == 0) return 0;
+  for (;;) {
+    if (WouldReadBlock()) {
+      for (;;) {
+        if (FEOF.load(std::memory_order_acquire)) {
+          // The end mark is set after the producer's last bytes: look again,
+          // so bytes published just before it are not lost.
+          if (!WouldReadBlock()) break;
+          TakeGate();
+          const bool empty = Used(ReadPos.load(std::memory_order_relaxed),
+                                  WritePos.load(std::memory_order_acquire)) == 0;
+          if (empty) {
+            // End of stream: rewind (the producer has finished writing).
+            WritePos.store(0, std::memory_order_release);
+            ReadPos.store(0, std::memory_order_release);
+          }
+          ReleaseGate();
+          if (empty) return 0;
+          break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+        if (FBreak.load(std::memory_order_acquire)) return 0;
+        if (!WouldReadBlock()) break;
+      }
+    }
+    TakeGate();
+    ApplyDiscard();
+    const int64_t r = ReadPos.load(std::memory_order_relaxed);
+    const int64_t w = WritePos.load(std::memory_order_acquire);
+    const uint32_t offset = static_cast<uint32_t>(r % FBufSize);
+    const uint32_t n = std::min({Used(r, w), FBufSize - offset, BufSize});
+    if (n == 0) {
+      // A discard emptied the ring since the wait: wait again.
+      ReleaseGate();
+      continue;
+    }
+    std::memcpy(Buf, FBuffer + offset, n);
+    ReadPos.store(r + n, std::memory_order_release);
+    ReleaseGate();
+    return n;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Snapshots. ReadPos is loaded before WritePos: both only grow during a
+// stream, so the difference is never negative; Stop and the end-of-stream
+// rewind store WritePos before ReadPos for the same reason.
+
+bool TCircularBuffer::WouldWriteBlock() const {
+  const int64_t r = ReadPos.load(std::memory_order_acquire);
+  const int64_t w = WritePos.load(std::memory_order_acquire);
+  return Used(r, w) == FBufSize;
+}
+
+bool TCircularBuffer::WouldReadBlock() const {
+  const int64_t r = ReadPos.load(std::memory_order_acquire);
+  const int64_t w = WritePos.load(std::memory_order_acquire);
+  return Used(r, w) == 0;
+}
+
+uint32_t TCircularBuffer::FreeSpace() const {
+  const int64_t r = ReadPos.load(std::memory_order_acquire);
+  const int64_t w = WritePos.load(std::memory_order_acquire);
+  return FBufSize - Used(r, w);
+}
+
+// ---------------------------------------------------------------------------
+// Owner and third thread.
+
+void TCircularBuffer::Reset() {
+  std::lock_guard<std::mutex> lock(CS);
+  WritePos.store(0, std::memory_order_release);
+  ReadPos.store(0, std::memory_order_release);
+  FDiscardTo.store(-1, std::memory_order_release);
+  FBreak.store(false, std::memory_order_release);
+  FEOF.store(false, std::memory_order_release);
+}
+
+void TCircularBuffer::Stop() {
+  std::lock_guard<std::mutex> lock(CS);
+  // Flags first: a side that sees the rewound positions also sees why.
+  FBreak.store(true, std::memory_order_release);
+  FEOF.store(true, std::memory_order_release);
+  WritePos.store(0, std::memory_order_release);
+  ReadPos.store(0, std::memory_order_release);
+  FDiscardTo.store(-1, std::memory_order_release);
+}
+
+void TCircularBuffer::Reset2() {
+  // Acquire: the discard target is a WritePos value, so ReadPos never passes
+  // WritePos; and ReadPos only moves forward, so the producer's view of the
+  // free space stays conservative whatever it loaded before.
+  FDiscardTo.store(WritePos.load(std::memory_order_acquire), std::memory_order_seq_cst);
+  if (TryTakeGate()) {
+    ApplyDiscard();
+    ReleaseGate();
+  }
+  // Otherwise the consumer is inside a read transfer and applies the
+  // discard when it releases the gate.
+}
+
+}  // namespace lirvo
