@@ -31,7 +31,8 @@ void TTestSource::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     Bytes = 0;
     return;
   }
-  if (BlockDelay.count() > 0) std::this_thread::sleep_for(BlockDelay);
+  const auto delay = BlockDelay.load();
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
   for (uint32_t i = 0; i < n; ++i)
     FBlock[i] = PatternByte(FProduced + i);
   FProduced += n;

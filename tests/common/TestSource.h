@@ -26,11 +26,11 @@ class TTestSource : public TAuInput {
   uint32_t Bits = 16;
   uint32_t Chans = 2;
   uint32_t Rate = 44100;
-  int64_t TotalBytes = 44100 * 4;           // what it delivers
-  bool ReportSize = true;                   // false: Size -1 (unknown)
-  uint32_t MaxBlock = 4096;                 // largest block per call (whole frames)
-  std::chrono::microseconds BlockDelay{0};  // a slow source
-  std::string InitError;                    // non-empty: InitInternal throws this
+  int64_t TotalBytes = 44100 * 4;  // what it delivers
+  bool ReportSize = true;          // false: Size -1 (unknown)
+  uint32_t MaxBlock = 4096;        // largest block per call (whole frames)
+  std::atomic<std::chrono::microseconds> BlockDelay{std::chrono::microseconds(0)};  // a slow source
+  std::string InitError;  // non-empty: InitInternal throws this
 
   // Keeps Position like the streamed inputs do.
   void GetData(uint8_t*& Buffer, uint32_t& Bytes) override {

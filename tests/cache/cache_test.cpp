@@ -1,0 +1,349 @@
+// The read-ahead cache: its refill rule, delivery limits, ends, errors and
+// seeks, with its filler thread running for real.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "audio/processors/AudioCache.h"
+#include "common/Pump.h"
+#include "common/RawFileIn.h"
+#include "common/RecordingSink.h"
+#include "common/TestPaths.h"
+#include "common/TestSource.h"
+
+using namespace lirvo;
+using namespace lirvo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int64_t MiB = 1 << 20;
+
+bool WaitFor(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 5s) {
+  auto deadline = std::chrono::steady_clock::now() + Timeout;
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+std::vector<uint8_t> Drain(TAuInput& in, uint32_t ask = 64 * 1024) {
+  std::vector<uint8_t> out;
+  for (;;) {
+    uint8_t* p = nullptr;
+    uint32_t n = ask;
+    in.GetData(p, n);
+    if (n == 0) break;
+    out.insert(out.end(), p, p + n);
+  }
+  return out;
+}
+
+struct CacheFixture : ::testing::Test {
+  TTestSource source;
+  TAudioCache cache{nullptr};
+  void SetUp() override { cache.SetInput(&source); }
+  void TearDown() override {
+    cache.Reset();
+    cache.SetInput(nullptr);
+  }
+};
+
+TEST_F(CacheFixture, TwoMegabyteSourceIsReadLazilyAtItsEndAndDeliveredWhole) {
+  source.TotalBytes = 2 * MiB;
+  source.MaxBlock = 64 * 1024;
+  cache.Init();
+  // Two rounds of 768 KiB; the remaining 0.5 MiB fits into the free space, so
+  // it waits until at most 0.75 MiB is left buffered.
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 1536 * 1024; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(source.Position(), 1536 * 1024);
+
+  std::vector<uint8_t> got;
+  while (static_cast<int64_t>(got.size()) < 800 * 1024) {
+    uint8_t* p = nullptr;
+    uint32_t n = 64 * 1024;
+    cache.GetData(p, n);
+    ASSERT_GT(n, 0u);
+    got.insert(got.end(), p, p + n);
+  }
+  // Now 1536 - 832 = 704 KiB are buffered: the rest is read.
+  ASSERT_TRUE(WaitFor([&] { return source.Position() == 2 * MiB; }));
+  std::vector<uint8_t> rest = Drain(cache);
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(static_cast<int64_t>(got.size()), 2 * MiB);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  uint8_t* p = nullptr;
+  uint32_t n = 100;
+  cache.GetData(p, n);
+  EXPECT_EQ(n, 0u) << "then 0";
+  cache.Flush();
+  EXPECT_EQ(source.FlushCount, 1);
+}
+
+TEST_F(CacheFixture, SourceOfUnknownSizeIsReadWheneverMoreThanAMinimumIsFree) {
+  source.ReportSize = false;
+  source.TotalBytes = 7 * MiB;
+  source.MaxBlock = 64 * 1024;
+  cache.Init();
+  EXPECT_EQ(cache.Size(), -1);
+  // Nothing consumed: it fills until no more than 384 KiB are free.
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 6 * MiB - 384 * 1024; }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_LE(source.Position(), 6 * MiB);
+  std::vector<uint8_t> got = Drain(cache);
+  EXPECT_EQ(static_cast<int64_t>(got.size()), 7 * MiB);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  cache.Flush();
+}
+
+struct CutCase {
+  uint32_t bits, channels;
+  uint32_t expected;
+};
+
+class CacheCutTest : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(CacheCutTest, ALargeRequestIsCutToTheDeliveryBufferInWholeFrames) {
+  const CutCase& c = GetParam();
+  TTestSource source;
+  source.Bits = c.bits;
+  source.Chans = c.channels;
+  source.TotalBytes = 4 * MiB - (4 * MiB) % (c.bits / 8 * c.channels);
+  source.MaxBlock = 1 * MiB;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 1 * MiB; }));
+  // The largest single read is the contiguous part, at most the cut size.
+  uint32_t largest = 0;
+  for (int i = 0; i < 8; ++i) {
+    uint8_t* p = nullptr;
+    uint32_t n = 1 * MiB;
+    cache.GetData(p, n);
+    if (n == 0) break;
+    largest = std::max(largest, n);
+    EXPECT_EQ(n % (c.bits / 8 * c.channels), 0u);
+  }
+  EXPECT_EQ(largest, c.expected);
+  cache.Reset();
+  cache.SetInput(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, CacheCutTest,
+                         ::testing::Values(CutCase{8, 1, 786432}, CutCase{16, 2, 786432},
+                                           CutCase{24, 2, 786432}, CutCase{32, 2, 786432},
+                                           CutCase{16, 9, 786420}));
+
+TEST(CacheRing, OddFrameSizesNeverSplitAFrameAtTheWrapAround) {
+  // 18-byte frames: 6 MiB is not a whole number of them.
+  TTestSource source;
+  source.Bits = 16;
+  source.Chans = 9;
+  source.TotalBytes = 18 * 1'000'000;  // ~17 MiB, wraps the ring twice
+  source.MaxBlock = 18 * 5000;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  std::vector<uint8_t> got;
+  for (;;) {
+    uint8_t* p = nullptr;
+    uint32_t n = 18 * 4000;
+    cache.GetData(p, n);
+    if (n == 0) break;
+    ASSERT_EQ(n % 18, 0u) << "a partial frame at " << got.size();
+    got.insert(got.end(), p, p + n);
+  }
+  EXPECT_EQ(static_cast<int64_t>(got.size()), source.TotalBytes);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  cache.Reset();
+  cache.SetInput(nullptr);
+}
+
+TEST_F(CacheFixture, AReaderWaitingOnAnEmptyRingGetsZeroAsSoonAsTheFillerEnds) {
+  source.TotalBytes = 4096;
+  cache.Init();
+  std::vector<uint8_t> got = Drain(cache);
+  EXPECT_EQ(got.size(), 4096u);
+  auto t0 = std::chrono::steady_clock::now();
+  uint8_t* p = nullptr;
+  uint32_t n = 100;
+  cache.GetData(p, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 50ms);
+  cache.Flush();
+}
+
+// A source that fails after delivering some audio.
+class TFailingSource : public TTestSource {
+ public:
+  int64_t FailAfter = 1 * MiB;
+  ~TFailingSource() override { NotifyRemoval(); }
+
+ protected:
+  void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override {
+    if (Position() >= FailAfter) throw EAuException("Damaged frame at 1 MiB");
+    TTestSource::GetDataInternal(Buffer, Bytes);
+  }
+};
+
+TEST(CacheErrors, ASourceErrorEndsTheFillerAndReachesTheReaderWithoutHanging) {
+  TFailingSource source;
+  source.TotalBytes = 4 * MiB;
+  source.MaxBlock = 64 * 1024;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  std::vector<uint8_t> got;
+  try {
+    for (;;) {
+      uint8_t* p = nullptr;
+      uint32_t n = 64 * 1024;
+      cache.GetData(p, n);
+      if (n == 0) break;
+      got.insert(got.end(), p, p + n);
+    }
+    FAIL() << "the source's error must reach the reader";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "Damaged frame at 1 MiB");
+  }
+  EXPECT_EQ(static_cast<int64_t>(got.size()), 1 * MiB) << "everything before the error plays";
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  cache.Flush();  // must not hang
+  cache.SetInput(nullptr);
+}
+
+TEST(CacheErrors, InitWithoutInputRaises) {
+  TAudioCache cache(nullptr);
+  try {
+    cache.Init();
+    FAIL();
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "Input is not assigned");
+  }
+}
+
+TEST(CachePipeline, ASlowSourcePlaysWithoutAGapInThePacedSink) {
+  // 16-bit stereo at 44.1 kHz played 20 times faster than real time: the
+  // 6 MiB ring holds ~1.8 s of it, more than the 500 ms stalls of the source.
+  TComponent owner;
+  TTestSource source(&owner);
+  source.TotalBytes = 16 * MiB;
+  source.MaxBlock = 256 * 1024;
+  TAudioCache cache(&owner);
+  cache.SetInput(&source);
+  TRecordingSink sink(&owner);
+  sink.SetInput(&cache);
+  sink.BlockBytes = 16 * 1024;
+  sink.PaceFactor = 0.05;
+  std::atomic<int> done{0};
+  sink.SetOnDone([&](TComponent*) { ++done; });
+
+  // Stall for 500 ms once the ring is full, twice.
+  std::atomic<bool> stop{false};
+  std::thread staller([&] {
+    for (int i = 0; i < 2 && !stop; ++i) {
+      std::this_thread::sleep_for(1500ms);
+      source.BlockDelay = 500ms;
+      std::this_thread::sleep_for(600ms);
+      source.BlockDelay = 0ms;
+    }
+  });
+  auto longest = std::chrono::nanoseconds(0);
+  sink.Run();
+  auto last = std::chrono::steady_clock::now();
+  size_t seen = 0;
+  while (done == 0) {
+    CheckSynchronize(1ms);
+    size_t now = sink.RecordedBytes();
+    auto t = std::chrono::steady_clock::now();
+    if (now != seen) {
+      longest = std::max(longest, std::chrono::nanoseconds(t - last));
+      last = t;
+      seen = now;
+    }
+    if (t - last > 10s) break;
+  }
+  stop = true;
+  staller.join();
+  ASSERT_EQ(done, 1);
+  EXPECT_EQ(static_cast<int64_t>(sink.RecordedBytes()), source.TotalBytes);
+  EXPECT_EQ(FirstPatternMismatch(sink.Recorded()), -1);
+  EXPECT_LT(longest, 150ms) << "the sink never waited for the stalled source";
+  sink.SetInput(nullptr);
+}
+
+TEST(CachePipeline, PauseAndResumeThroughTheCacheLoseAndRepeatNoByte) {
+  TComponent owner;
+  TTestSource source(&owner);
+  source.TotalBytes = 3 * MiB;
+  TAudioCache cache(&owner);
+  cache.SetInput(&source);
+  TRecordingSink sink(&owner);
+  sink.SetInput(&cache);
+  sink.PaceFactor = 0.1;
+  std::atomic<int> done{0};
+  sink.SetOnDone([&](TComponent*) { ++done; });
+  sink.Run();
+  PumpFor(200ms);
+  sink.Pause();
+  size_t at = sink.RecordedBytes();
+  int64_t filled = source.Position();
+  PumpFor(200ms);
+  EXPECT_EQ(sink.RecordedBytes(), at);
+  EXPECT_GE(source.Position(), filled) << "the filler keeps running while paused";
+  sink.Resume();
+  ASSERT_TRUE(PumpUntil([&] { return done == 1; }, 20s));
+  EXPECT_EQ(static_cast<int64_t>(sink.RecordedBytes()), source.TotalBytes);
+  EXPECT_EQ(FirstPatternMismatch(sink.Recorded()), -1);
+  sink.SetInput(nullptr);
+}
+
+TEST(CacheJump, JumpDropsTheBufferedAudioAndReadsFromTheNewPlace) {
+  std::string dir = ScratchDir("cache_jump");
+  WriteRawFile(dir + "/a.raw", 2, 16, 1000, 400'000);  // 1.6 MB
+  TRawIn raw;
+  raw.BlockFrames = 1000;
+  raw.SetFileName(dir + "/a.raw");
+  TAudioCache cache(nullptr);
+  cache.SetInput(&raw);
+  cache.Init();
+  ASSERT_TRUE(WaitFor([&] { return raw.Position() >= 768 * 1024; }));
+  cache._Jump(-1000);  // back to the start
+  // Everything after the jump comes from frame 0 on, except at most one block
+  // the filler was writing during the jump.
+  std::vector<uint8_t> got = Drain(cache, 4000);
+  ASSERT_GE(got.size(), 4000u);
+  size_t zero = std::string::npos;
+  for (size_t i = 0; i + 4 <= got.size() && i <= 4000 * 4; i += 4) {
+    if (got[i] == RawSampleByte(0, 0, 0) && got[i + 1] == RawSampleByte(0, 0, 1) &&
+        got[i + 2] == RawSampleByte(0, 1, 0)) {
+      zero = i;
+      break;
+    }
+  }
+  ASSERT_NE(zero, std::string::npos) << "frame 0 follows the jump";
+  EXPECT_EQ(got.size() - zero, 400'000u * 4) << "the whole file plays from the start";
+  cache.Flush();
+  cache.SetInput(nullptr);
+}
+
+TEST_F(CacheFixture, JumpAfterTheSourceHasEndedIsIgnored) {
+  source.TotalBytes = 100'000;
+  cache.Init();
+  ASSERT_TRUE(WaitFor([&] { return source.Position() == 100'000; }));
+  ASSERT_TRUE(WaitFor([&] { return cache.FillerRounds() > 0; }));
+  std::this_thread::sleep_for(20ms);
+  cache._Jump(-1000);
+  std::vector<uint8_t> got = Drain(cache);
+  EXPECT_EQ(got.size(), 100'000u);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  cache.Flush();
+}
+
+}  // namespace
