@@ -35,17 +35,20 @@ int NiceOf(TThreadPriority p) {
   return 0;
 }
 
-// The lowest nice value this process may set (RLIMIT_NICE counts 20 - nice).
-int LowestAllowedNice() {
-  struct rlimit rl;
-  if (geteuid() == 0) return -20;
-  if (getrlimit(RLIMIT_NICE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
-    return std::clamp(20 - static_cast<int>(rl.rlim_cur), -20, 19);
-  return rl.rlim_cur == RLIM_INFINITY ? -20 : 0;
-}
-
 bool SetNice(int tid, int nice) {
   return setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0;
+}
+
+// Sets the nice value Want, or the nearest value RLIMIT_NICE allows when an
+// unprivileged thread may not go that low; leaves it alone otherwise.
+bool ApplyNice(int tid, int want) {
+  if (SetNice(tid, want)) return true;
+  struct rlimit rl;
+  if (getrlimit(RLIMIT_NICE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur > 0) {
+    const int lowest = std::clamp(20 - static_cast<int>(rl.rlim_cur), -20, 19);
+    if (want < lowest) return SetNice(tid, lowest);
+  }
+  return false;
 }
 
 bool SetPolicy(int tid, int policy, int priority) {
@@ -90,16 +93,17 @@ bool SetThreadPriorityByTid(int Tid, TThreadPriority Priority) {
   }
   if (Priority == tpTimeCritical && gRealtimeAllowed) {
     int prio = AudioRealtimePriority();
+    if (SetPolicy(Tid, SCHED_FIFO, prio)) return true;
+    // Without CAP_SYS_NICE, RLIMIT_RTPRIO caps the priority we may take.
     struct rlimit rl;
-    if (getrlimit(RLIMIT_RTPRIO, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && geteuid() != 0)
-      prio = std::min<int>(prio, static_cast<int>(rl.rlim_cur));
-    if (prio > 0 && SetPolicy(Tid, SCHED_FIFO, prio)) return true;
+    if (getrlimit(RLIMIT_RTPRIO, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
+        static_cast<int>(rl.rlim_cur) < prio && rl.rlim_cur > 0 &&
+        SetPolicy(Tid, SCHED_FIFO, static_cast<int>(rl.rlim_cur)))
+      return true;
   }
   // Leave a real-time or idle class for an ordinary one before setting nice.
   SetPolicy(Tid, SCHED_OTHER, 0);
-  int nice = std::max(NiceOf(Priority), LowestAllowedNice());
-  if (SetNice(Tid, nice)) return true;
-  return false;
+  return ApplyNice(Tid, NiceOf(Priority));
 }
 
 TThreadPriority GetThreadPriorityByTid(int Tid) {
