@@ -9,7 +9,7 @@ inline std::string FixturePath(const std::string& relative) {
   return std::string(LIRVO_FIXTURES_DIR) + "/" + relative;
 }
 
-// A fresh folder under the build tree for this test's generated files.
+// A fresh folder under the build tree for this test process's generated files.
 std::string ScratchDir(const std::string& name);
 
 }  // namespace lirvo::test

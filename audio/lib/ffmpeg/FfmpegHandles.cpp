@@ -58,9 +58,16 @@ IOContextPtr MakeStreamIO(TStream* Stream) {
 }
 
 FormatContextPtr OpenInput(AVIOContext* IO, const char* Format, std::string& Error) {
+  int code = 0;
+  return OpenInput(IO, Format, Error, code);
+}
+
+FormatContextPtr OpenInput(AVIOContext* IO, const char* Format, std::string& Error, int& Code) {
+  Code = 0;
   AVFormatContext* ctx = avformat_alloc_context();
   if (!ctx) {
     Error = "Out of memory";
+    Code = AVERROR(ENOMEM);
     return nullptr;
   }
   ctx->pb = IO;
@@ -70,6 +77,7 @@ FormatContextPtr OpenInput(AVIOContext* IO, const char* Format, std::string& Err
   if (rc < 0) {
     // avformat_open_input frees the context on failure.
     Error = ErrorText(rc);
+    Code = rc;
     return nullptr;
   }
   return FormatContextPtr(ctx);

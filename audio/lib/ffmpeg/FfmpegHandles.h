@@ -60,5 +60,7 @@ IOContextPtr MakeStreamIO(TStream* Stream);
 // "ape", or be null to probe). Returns null and sets Error on failure. The
 // returned context refers to IO, which must outlive it.
 FormatContextPtr OpenInput(AVIOContext* IO, const char* Format, std::string& Error);
+// The same, also giving the AVERROR code of a failure (0 on success).
+FormatContextPtr OpenInput(AVIOContext* IO, const char* Format, std::string& Error, int& Code);
 
 }  // namespace lirvo::ffmpeg

@@ -1,0 +1,42 @@
+#pragma once
+// Helpers of the WMA/MP3 input tests.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/core/AudioClasses.h"
+
+namespace lirvo::test {
+
+std::string Quote(const std::string& S);
+std::vector<uint8_t> RunCapture(const std::string& Command);
+bool HaveTool(const char* Name);
+std::string Md5(const std::vector<uint8_t>& Data);
+
+// The reference decoder's output for the file's first audio stream as
+// integer PCM of Bits bits (8 unsigned, 16, 24 packed or 32 signed).
+std::vector<uint8_t> FfmpegPcm(const std::string& File, int Bits, const std::string& Extra = "");
+// One ffprobe value ("format=duration", "stream=duration_ts", ...).
+std::string Ffprobe(const std::string& File, const std::string& Entry);
+// ffprobe's format duration in microseconds; -1 when it has none.
+int64_t FfprobeDurationMicros(const std::string& File);
+
+std::vector<uint8_t> ReadRest(TAuInput& In, uint32_t Request = 16384);
+std::vector<uint8_t> DecodeAll(TAuInput& In, uint32_t Request = 16384);
+std::vector<uint8_t> ReadFileBytes(const std::string& Path);
+void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data);
+
+// Files made once per run with ffmpeg: 20-second stereo tones at 44.1 kHz as
+// MP3 (CBR and VBR) and WMA v2 with title, artist, album, track and date,
+// and a 5.1 AC-3 stream in ASF.
+struct Generated {
+  bool Ok = false;
+  std::string Mp3, Mp3Vbr, Wma, Wma51;
+};
+const Generated& GeneratedFiles();
+
+}  // namespace lirvo::test
+
+#define REQUIRE_TOOL(name) \
+  ASSERT_TRUE(::lirvo::test::HaveTool(name)) << name << " is needed by this test (project set-up)"

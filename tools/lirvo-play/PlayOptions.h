@@ -1,0 +1,30 @@
+#pragma once
+// Command-line arguments of lirvo-play.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lirvo::play {
+
+enum class TCommand { Help, Info, Decode };
+
+struct TPlayOptions {
+  TCommand Command = TCommand::Help;
+  std::string File;
+  std::string Out;      // --decode: output path, "-" for standard output
+  int64_t Start = 0;    // --decode: first frame
+  int64_t Frames = -1;  // --decode: frame count, -1 for all
+};
+
+// Parses the arguments after the program name. Throws TUsageError with a
+// one-line reason when they do not form a command.
+struct TUsageError {
+  std::string Message;
+};
+TPlayOptions ParseOptions(const std::vector<std::string>& Args);
+
+// The usage text printed by --help and after a usage error.
+const char* UsageText();
+
+}  // namespace lirvo::play
