@@ -244,3 +244,63 @@ TEST_F(LirvoPlay, BadArgumentsAndUnknownKindsFailWithAReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// A three-track sheet over sinewave.flac (156556 frames at 44100 Hz), with a
+// pregap before track 2.
+TEST_F(LirvoPlay, CueSheetInfoListsTheAlbumTheImageAndEveryTrack) {
+  const std::string sheet = dir + "/album.cue";
+  std::ofstream(sheet) << "PERFORMER \"歌手\"\r\nTITLE \"专辑\"\r\nDATE 2003\r\nFILE \"" << kSine
+                       << "\" WAVE\r\n"
+                       << "TRACK 01 AUDIO\r\nTITLE \"一\"\r\nINDEX 01 00:00:00\r\n"
+                       << "TRACK 02 AUDIO\r\nTITLE \"Two\"\r\nPERFORMER \"Other\"\r\n"
+                       << "INDEX 00 00:01:00\r\nINDEX 01 00:01:40\r\n"
+                       << "TRACK 03 AUDIO\r\nTITLE \"Three\"\r\nINDEX 01 00:02:00\r\n";
+  const TRun r = Run("--info " + Quote(sheet));
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::vector<std::string> want = {
+      "kind: CUE",
+      "file: " + kSine,
+      "album: 专辑",
+      "year: 2003",
+      "genre: ",
+      "channels: 2",
+      "rate: 44100",
+      "bits: 16",
+      "tracks: 3",
+      "track 1: start 0, end 44100, duration 1.000, title 一, performer 歌手",
+      "track 2: start 67605, end 88200, duration 0.467, title Two, performer Other",
+      "track 3: start 88200, end 156555, duration 1.550, title Three, performer 歌手"};
+  EXPECT_EQ(Lines(r.OutText()), want);
+}
+
+TEST_F(LirvoPlay, CueTrackDecodeWritesExactlyThatTracksFrames) {
+  const std::string sheet = dir + "/album.cue";
+  std::ofstream(sheet) << "FILE \"" << kSine << "\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                       << "TRACK 02 AUDIO\nINDEX 01 00:01:40\n";
+  const TRun full = Run("--decode " + Quote(kSine) + " --out -");
+  ASSERT_EQ(full.Status, 0) << full.Err;
+  const struct {
+    std::string Args;
+    int64_t First, Count;
+  } cases[] = {
+      {"--track 1", 0, 67606},  // the end is inclusive: one frame into track 2
+      {"--track 2", 67605, 156556 - 67605},
+      {"--track 2 --start 100 --frames 10", 67705, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TRun r = Run("--decode " + Quote(sheet) + " " + c.Args + " --out -");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const Bytes want(full.Out.begin() + c.First * 4, full.Out.begin() + (c.First + c.Count) * 4);
+    EXPECT_TRUE(r.Out == want) << r.Out.size() << " bytes";
+  }
+  const TRun beyond = Run("--decode " + Quote(sheet) + " --track 3 --out -");
+  EXPECT_EQ(beyond.Status, 1);
+  EXPECT_NE(beyond.Err.find("Item index out of bounds"), std::string::npos) << beyond.Err;
+  const TRun noTrack = Run("--decode " + Quote(sheet) + " --out -");
+  EXPECT_EQ(noTrack.Status, 2);
+}
+
+}  // namespace

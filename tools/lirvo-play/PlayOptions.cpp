@@ -20,12 +20,17 @@ int64_t ParseCount(const std::string& Option, const std::string& Text) {
 const char* UsageText() {
   return "usage: lirvo-play --info FILE\n"
          "       lirvo-play --decode FILE --out OUT [--start FRAME] [--frames N]\n"
+         "       lirvo-play --decode SHEET.cue --track N --out OUT [--start FRAME] [--frames N]\n"
          "\n"
          "  --info     print the file's kind, validity, format, length and tags\n"
          "  --decode   write the decoder's PCM output from frame FRAME (default 0),\n"
          "             N frames (default: to the end), to OUT: raw interleaved\n"
          "             little-endian PCM, a WAV file when OUT ends in .wav,\n"
-         "             or standard output (raw) when OUT is -\n";
+         "             or standard output (raw) when OUT is -\n"
+         "\n"
+         "  A CUE sheet: --info lists the album, the audio file behind the sheet\n"
+         "  and every track; --decode --track N writes exactly that track's frames\n"
+         "  (FRAME then counts from the track's start).\n";
 }
 
 TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
@@ -57,6 +62,10 @@ TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
     } else if (a == "--start") {
       o.Start = ParseCount(a, value(i));
       haveStart = true;
+    } else if (a == "--track") {
+      const int64_t n = ParseCount(a, value(i));
+      if (n < 1 || n > 255) throw TUsageError{"--track takes a number from 1 to 255"};
+      o.Track = static_cast<int>(n);
     } else if (a == "--frames") {
       o.Frames = ParseCount(a, value(i));
       haveFrames = true;
@@ -66,8 +75,8 @@ TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
   }
   if (!haveCommand) throw TUsageError{"give --info FILE or --decode FILE"};
   if (o.Command == TCommand::Decode && o.Out.empty()) throw TUsageError{"--decode needs --out OUT"};
-  if (o.Command == TCommand::Info && (!o.Out.empty() || haveStart || haveFrames))
-    throw TUsageError{"--out, --start and --frames go with --decode"};
+  if (o.Command == TCommand::Info && (!o.Out.empty() || haveStart || haveFrames || o.Track))
+    throw TUsageError{"--out, --start, --frames and --track go with --decode"};
   return o;
 }
 

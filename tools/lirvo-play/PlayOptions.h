@@ -15,6 +15,7 @@ struct TPlayOptions {
   std::string Out;      // --decode: output path, "-" for standard output
   int64_t Start = 0;    // --decode: first frame
   int64_t Frames = -1;  // --decode: frame count, -1 for all
+  int Track = 0;        // --decode of a CUE sheet: the track, 1-based
 };
 
 // Parses the arguments after the program name. Throws TUsageError with a
