@@ -179,8 +179,9 @@ class TAuOutput : public TComponent {
   // (WriteBlock is called with Abort = true). No thread is ever killed.
   void Abort(bool Async = false);
   // Pauses between two blocks (waits at most 5 s), then pauses the input.
-  void Pause();
-  void Resume();
+  // Outputs that must also pause their device override both and call these.
+  virtual void Pause();
+  virtual void Resume();
   // Runs the whole input on the caller's thread; no events are posted.
   void BlockingRun();
 

@@ -92,8 +92,8 @@ class TASIOAudioOut : public TAuOutput {
   // Shows the driver's control panel; the driver stays open afterwards.
   void ShowSetupDlg();
   void ReleaseASIODriver();
-  void Pause();
-  void Resume();
+  void Pause() override;
+  void Resume() override;
   // Relative seek in thousandths of the stream (converter and file inputs).
   void Jump(int32_t Offs);
 

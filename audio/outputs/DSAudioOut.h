@@ -101,8 +101,8 @@ class TDSAudioOut : public TAuOutput {
   // Pause also stops the device unless the input has ended; Resume does
   // nothing once the input has ended; Jump (while playing) silences the ring,
   // moves the input by Offs thousandths and starts the ring again.
-  void Pause();
-  void Resume();
+  void Pause() override;
+  void Resume() override;
   void Jump(int32_t Offs);
 
   // The largest latency in milliseconds whose half ring of this format fits
