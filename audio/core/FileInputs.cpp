@@ -42,6 +42,19 @@ bool TAuStreamedInput::Seek(int64_t SampleNum) {
   return true;
 }
 
+void TAuStreamedInput::RestartWindow() {
+  _EndOfStream = false;
+  if (Seekable()) {
+    int64_t start = FStartSample;
+    SeekInternal(start);
+  } else {
+    // Re-open the source; DataCS is re-entrant.
+    Flush();
+    Init();
+  }
+  FPosition = 0;
+}
+
 void TAuStreamedInput::GetData(uint8_t*& Buffer, uint32_t& Bytes) {
   std::lock_guard<std::recursive_mutex> lock(DataCS);
   const uint32_t requested = Bytes;
@@ -53,15 +66,7 @@ void TAuStreamedInput::GetData(uint8_t*& Buffer, uint32_t& Bytes) {
     }
     // A looping window restarts on the call after its last block, so that
     // block is delivered whole rather than replaced by the restart.
-    _EndOfStream = false;
-    if (Seekable()) {
-      int64_t start = FStartSample;
-      SeekInternal(start);
-    } else {
-      Flush();
-      Init();
-    }
-    FPosition = 0;
+    RestartWindow();
   }
   Bytes = requested;
   GetDataInternal(Buffer, Bytes);
@@ -72,15 +77,7 @@ void TAuStreamedInput::GetData(uint8_t*& Buffer, uint32_t& Bytes) {
       return;
     }
     // The file ended before the window: restart at once.
-    _EndOfStream = false;
-    if (Seekable()) {
-      int64_t start = FStartSample;
-      SeekInternal(start);
-    } else {
-      Flush();
-      Init();
-    }
-    FPosition = 0;
+    RestartWindow();
     Bytes = requested;
     GetDataInternal(Buffer, Bytes);
     if (Bytes == 0) {
@@ -231,6 +228,16 @@ void TAuFileIn::_Jump(int32_t Offs) {
   Seek(std::llround(static_cast<double>(FTotalSamples) * f));
 }
 
+void TAuFileIn::SetEmptyFormat() {
+  FSampleSize = 8;
+  FSR = 8000;
+  FBPS = 8;
+  FChan = 1;
+  FTotalSamples = 0;
+  FSize = 0;
+  FTime = 0;
+}
+
 void TAuFileIn::InitInternal() {
   if (Busy) throw EAuException("The component is Busy");
   if (!FStreamAssigned && FWideFileName.empty())
@@ -240,26 +247,14 @@ void TAuFileIn::InitInternal() {
   OpenFile();
   if (!FValid) {
     // An unrecognised file is not an error here: it delivers nothing.
-    FSampleSize = 8;
-    FSR = 8000;
-    FBPS = 8;
-    FChan = 1;
-    FTotalSamples = 0;
-    FSize = 0;
-    FTime = 0;
+    SetEmptyFormat();
     return;
   }
   FSampleSize = static_cast<uint16_t>(FChan * FBPS / 8);
   if (FSampleSize == 0 || FSR == 0) {
     // A decoder that claims validity without a format delivers nothing.
     FValid = false;
-    FSampleSize = 8;
-    FSR = 8000;
-    FBPS = 8;
-    FChan = 1;
-    FTotalSamples = 0;
-    FSize = 0;
-    FTime = 0;
+    SetEmptyFormat();
     return;
   }
   FTotalSamples = FSize / FSampleSize;

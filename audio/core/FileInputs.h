@@ -51,6 +51,10 @@ class TAuStreamedInput : public TAuInput {
   // actually reached. Called under DataCS.
   virtual bool SeekInternal(int64_t& SampleNum) = 0;
 
+  // A looping window starts again: clear the end, seek (or re-open) to the
+  // window's start, count Position from 0.
+  void RestartWindow();
+
   TStream* FStream = nullptr;  // under OpenCS / DataCS
   bool FStreamAssigned = false;
   std::atomic<int64_t> FStartSample{0};
@@ -108,6 +112,8 @@ class TAuFileIn : public TAuStreamedInput {
   // release it again (an assigned stream is rewound instead).
   void OpenOwnStream();
   void CloseOwnStream();
+  // What an unrecognised file reports: 8000 Hz, 8 bits, mono, nothing to play.
+  void SetEmptyFormat();
 
   std::recursive_mutex OpenCS;
   std::string FFileName;
