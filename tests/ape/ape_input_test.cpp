@@ -18,38 +18,13 @@ extern "C" {
 
 #include "audio/decoders/AudioMAC.h"
 #include "audio/decoders/LibraryBindings.h"
+#include "common/ExternalTools.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo;
 using namespace lirvo::test;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::vector<uint8_t> RunCapture(const std::string& Command) {
-  std::vector<uint8_t> out;
-  FILE* p = popen(Command.c_str(), "r");
-  if (!p) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-    out.insert(out.end(), buf, buf + n);
-  pclose(p);
-  return out;
-}
-
-bool HaveTool(const char* Name) {
-  return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-#define REQUIRE_TOOL(name) \
-  ASSERT_TRUE(HaveTool(name)) << name << " is needed by this test and is part of the set-up"
 
 std::string Md5(const std::vector<uint8_t>& Data) {
   uint8_t d[16];

@@ -19,29 +19,6 @@ extern "C" {
 
 namespace lirvo::test {
 
-std::string Quote(const std::string& S) {
-  std::string q = "'";
-  for (char c : S)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::vector<uint8_t> RunCapture(const std::string& Command) {
-  std::vector<uint8_t> out;
-  FILE* p = popen(Command.c_str(), "r");
-  if (!p) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-    out.insert(out.end(), buf, buf + n);
-  pclose(p);
-  return out;
-}
-
-bool HaveTool(const char* Name) {
-  return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 std::string Md5(const std::vector<uint8_t>& Data) {
   uint8_t d[16];
   av_md5_sum(d, Data.data(), static_cast<int>(Data.size()));

@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "audio/core/AudioClasses.h"
+#include "common/ExternalTools.h"
 
 namespace lirvo::test {
 
-std::string Quote(const std::string& S);
-std::vector<uint8_t> RunCapture(const std::string& Command);
-bool HaveTool(const char* Name);
 std::string Md5(const std::vector<uint8_t>& Data);
 
 // The reference decoder's output for the file's first audio stream as
@@ -37,6 +35,3 @@ struct Generated {
 const Generated& GeneratedFiles();
 
 }  // namespace lirvo::test
-
-#define REQUIRE_TOOL(name) \
-  ASSERT_TRUE(::lirvo::test::HaveTool(name)) << name << " is needed by this test (project set-up)"
