@@ -64,7 +64,7 @@ int main() {
   }
 
   double alone = 1e9, cached = 1e9;
-  for (int run = 0; run < 3; ++run) {
+  for (int run = 0; run < 7; ++run) {
     TFLACIn flac(nullptr);
     flac.SetFileName(path);
     double t0 = CpuSeconds();
