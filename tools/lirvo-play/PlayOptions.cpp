@@ -21,6 +21,9 @@ const char* UsageText() {
   return "usage: lirvo-play --info FILE\n"
          "       lirvo-play --decode FILE --out OUT [--start FRAME] [--frames N]\n"
          "       lirvo-play --decode SHEET.cue --track N --out OUT [--start FRAME] [--frames N]\n"
+         "       lirvo-play --list-devices\n"
+         "       lirvo-play --play FILE [--track N] [--engine dsound|asio] [--device N|NAME]\n"
+         "                  [--latency MS] [--buffer min|preferred|max|FRAMES]\n"
          "\n"
          "  --info     print the file's kind, validity, format, length and tags\n"
          "  --decode   write the decoder's PCM output from frame FRAME (default 0),\n"
@@ -30,7 +33,18 @@ const char* UsageText() {
          "\n"
          "  A CUE sheet: --info lists the album, the audio file behind the sheet\n"
          "  and every track; --decode --track N writes exactly that track's frames\n"
-         "  (FRAME then counts from the track's start).\n";
+         "  (FRAME then counts from the track's start).\n"
+         "\n"
+         "  --list-devices  list the devices of both engines with their numbers\n"
+         "  --play     play FILE (or track N of a CUE sheet) through the player's\n"
+         "             chain: dsound (the shared output, default; --latency is its\n"
+         "             ring in ms, default 100) or asio (the direct drivers; --buffer\n"
+         "             picks the driver's buffer size, default preferred; a frame\n"
+         "             count picks the nearest size the driver offers). --device is a\n"
+         "             number or name from --list-devices; for dsound also any ALSA\n"
+         "             PCM name. With LIRVO_ALSA_CONFIG naming an ALSA configuration\n"
+         "             file, a name not listed is looked up in that file (either\n"
+         "             engine). Ctrl+C stops playback.\n";
 }
 
 TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
@@ -42,11 +56,13 @@ TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
     if (i + 1 >= Args.size()) throw TUsageError{Args[i] + " needs a value"};
     return Args[++i];
   };
+  bool havePlayOption = false;
   auto command = [&](TCommand c, size_t& i) {
-    if (haveCommand) throw TUsageError{"give only one of --info and --decode"};
+    if (haveCommand)
+      throw TUsageError{"give only one of --info, --decode, --play and --list-devices"};
     haveCommand = true;
     o.Command = c;
-    o.File = value(i);
+    if (c != TCommand::ListDevices) o.File = value(i);
   };
   for (size_t i = 0; i < Args.size(); ++i) {
     const std::string& a = Args[i];
@@ -57,6 +73,36 @@ TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
       command(TCommand::Info, i);
     } else if (a == "--decode") {
       command(TCommand::Decode, i);
+    } else if (a == "--play") {
+      command(TCommand::Play, i);
+    } else if (a == "--list-devices") {
+      command(TCommand::ListDevices, i);
+    } else if (a == "--engine") {
+      const std::string& e = value(i);
+      if (e == "dsound")
+        o.Engine = TEngine::DSound;
+      else if (e == "asio")
+        o.Engine = TEngine::ASIO;
+      else
+        throw TUsageError{"--engine takes dsound or asio"};
+      havePlayOption = true;
+    } else if (a == "--device") {
+      o.Device = value(i);
+      if (o.Device.empty()) throw TUsageError{"--device needs a number or a name"};
+      havePlayOption = true;
+    } else if (a == "--latency") {
+      const int64_t ms = ParseCount(a, value(i));
+      if (ms < 1 || ms > 10000) throw TUsageError{"--latency takes 1 to 10000 milliseconds"};
+      o.LatencyMs = static_cast<int>(ms);
+      o.HaveLatency = true;
+      havePlayOption = true;
+    } else if (a == "--buffer") {
+      o.Buffer = value(i);
+      if (o.Buffer != "min" && o.Buffer != "preferred" && o.Buffer != "max") {
+        const int64_t frames = ParseCount(a, o.Buffer);
+        if (frames < 1 || frames > 1 << 20) throw TUsageError{"invalid value for --buffer"};
+      }
+      havePlayOption = true;
     } else if (a == "--out") {
       o.Out = value(i);
     } else if (a == "--start") {
@@ -73,7 +119,20 @@ TPlayOptions ParseOptions(const std::vector<std::string>& Args) {
       throw TUsageError{"unknown argument '" + a + "'"};
     }
   }
-  if (!haveCommand) throw TUsageError{"give --info FILE or --decode FILE"};
+  if (!haveCommand)
+    throw TUsageError{"give --info FILE or --decode FILE (or --play FILE, --list-devices)"};
+  if (havePlayOption && o.Command != TCommand::Play)
+    throw TUsageError{"--engine, --device, --latency and --buffer go with --play"};
+  if (o.Command == TCommand::Play) {
+    if (!o.Out.empty() || haveStart || haveFrames)
+      throw TUsageError{"--out, --start and --frames go with --decode"};
+    if (o.HaveLatency && o.Engine != TEngine::DSound)
+      throw TUsageError{"--latency goes with --engine dsound"};
+    if (!o.Buffer.empty() && o.Engine != TEngine::ASIO)
+      throw TUsageError{"--buffer goes with --engine asio"};
+  }
+  if (o.Command == TCommand::ListDevices && (!o.Out.empty() || haveStart || haveFrames || o.Track))
+    throw TUsageError{"--list-devices takes no other arguments"};
   if (o.Command == TCommand::Decode && o.Out.empty()) throw TUsageError{"--decode needs --out OUT"};
   if (o.Command == TCommand::Info && (!o.Out.empty() || haveStart || haveFrames || o.Track))
     throw TUsageError{"--out, --start, --frames and --track go with --decode"};

@@ -7,7 +7,10 @@
 
 namespace lirvo::play {
 
-enum class TCommand { Help, Info, Decode };
+enum class TCommand { Help, Info, Decode, ListDevices, Play };
+
+// The output --play uses: the shared output or the direct-driver output.
+enum class TEngine { DSound, ASIO };
 
 struct TPlayOptions {
   TCommand Command = TCommand::Help;
@@ -15,7 +18,13 @@ struct TPlayOptions {
   std::string Out;      // --decode: output path, "-" for standard output
   int64_t Start = 0;    // --decode: first frame
   int64_t Frames = -1;  // --decode: frame count, -1 for all
-  int Track = 0;        // --decode of a CUE sheet: the track, 1-based
+  int Track = 0;        // --decode and --play of a CUE sheet: the track, 1-based
+  // --play:
+  TEngine Engine = TEngine::DSound;
+  std::string Device;   // a device number or name; empty: device 0
+  int LatencyMs = 100;  // the shared output's ring, in milliseconds
+  bool HaveLatency = false;
+  std::string Buffer;  // the driver's buffer: min, preferred, max or a frame count
 };
 
 // Parses the arguments after the program name. Throws TUsageError with a

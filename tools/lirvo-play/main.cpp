@@ -1,6 +1,10 @@
 // lirvo-play: inspect and verify audio files through the player's own
-// decoders. See UsageText() for the commands.
+// decoders, and play them through the player's own chain. See UsageText()
+// for the commands.
 
+#include <signal.h>
+
+#include <atomic>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,9 +12,33 @@
 #include "PlayCommands.h"
 #include "PlayOptions.h"
 #include "audio/core/Pool.h"
+#include "audio/core/UiDispatcher.h"
+
+namespace {
+
+// Set by SIGINT and SIGTERM while --play runs; the wait loop polls it (the
+// handler does nothing else: stopping the output is no work for a handler).
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+  gStopRequested.store(true);
+}
+
+void InstallStopHandlers() {
+  struct sigaction sa = {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace lirvo::play;
+  // This thread plays the UI thread: the outputs' events run here.
+  lirvo::SetUiThread();
   try {
     // The decoders borrow their buffers from the framework's pool.
     lirvo::FrameworkStartup();
@@ -35,6 +63,13 @@ int main(int argc, char** argv) {
       break;
     case TCommand::Decode:
       rc = RunDecode(options, std::cerr);
+      break;
+    case TCommand::ListDevices:
+      rc = RunListDevices(std::cout);
+      break;
+    case TCommand::Play:
+      InstallStopHandlers();
+      rc = RunPlay(options, std::cerr, gStopRequested);
       break;
   }
   std::cout.flush();
