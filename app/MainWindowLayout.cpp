@@ -1,9 +1,6 @@
 #include "MainWindowLayout.h"
 
-#include <QComboBox>
 #include <QHBoxLayout>
-#include <QLineEdit>
-#include <QListView>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ClickLabel.h"
+#include "FileBrowserPane.h"
 
 namespace {
 
@@ -25,10 +23,6 @@ constexpr int kButtonHeight = 23;
 constexpr int kInnerMargin = 8;  // left, right and bottom of the client area
 constexpr int kSplitterHandle = 6;
 constexpr int kLeftPaneWidth = 185;
-constexpr int kFolderListHeight = 97;
-constexpr int kFilterRowHeight = 24;
-constexpr int kFilterButtonWidth = 48;
-constexpr int kFilterButtonHeight = 20;
 // Large enough that the other side of a splitter takes all remaining space
 // until the first real resize distributes it.
 constexpr int kRestOfSplitter = 100000;
@@ -118,47 +112,18 @@ QWidget* BuildControlPanel(QWidget* parent, TMainFormWidgets& w) {
   return panel;
 }
 
-QWidget* BuildFileBrowser(QWidget* parent, TMainFormWidgets& w) {
-  w.pnlLeft = Named(new QWidget(parent), "pnlLeft");
-
-  w.dirvelist = Named(new QComboBox(w.pnlLeft), "dirvelist");
-  w.dirvelist->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-
-  w.splFileView = MakeSplitter(Qt::Vertical, w.pnlLeft, "splFileView");
-  w.dirlist = Named(new QListView, "dirlist");
-  AddToSplitter(w.splFileView, w.dirlist, 0);
-
-  auto* lower = new QWidget;
-  w.pFileFilter = Named(new QWidget(lower), "pFileFilter");
-  w.pFileFilter->setFixedHeight(kFilterRowHeight);
-  w.edtFilter = Named(new QLineEdit(w.pFileFilter), "edtFilter");
-  // The edit box takes the row's width less the button and 6 pixels, down
-  // to nothing when the pane is narrow.
-  w.edtFilter->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  w.btnApplyFilter = MakeButton(w.pFileFilter, "btnApplyFilter", QStringLiteral("查找"),
-                                kFilterButtonWidth, kFilterButtonHeight);
-  auto* filterRow = new QHBoxLayout(w.pFileFilter);
-  filterRow->setContentsMargins(0, 0, 2, 0);
-  filterRow->setSpacing(4);
-  filterRow->addWidget(w.edtFilter, 1);
-  filterRow->addWidget(w.btnApplyFilter);
-
-  w.filelist = Named(new QListView(lower), "filelist");
-  w.filelist->setSelectionMode(QAbstractItemView::ExtendedSelection);
-
-  auto* lowerColumn = new QVBoxLayout(lower);
-  lowerColumn->setContentsMargins(0, 0, 0, 0);
-  lowerColumn->setSpacing(0);
-  lowerColumn->addWidget(w.pFileFilter);
-  lowerColumn->addWidget(w.filelist, 1);
-  AddToSplitter(w.splFileView, lower, 1);
-  w.splFileView->setSizes({kFolderListHeight, kRestOfSplitter});
-
-  auto* column = new QVBoxLayout(w.pnlLeft);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(2);
-  column->addWidget(w.dirvelist);
-  column->addWidget(w.splFileView, 1);
+QWidget* BuildFileBrowser(QWidget* parent, TMainFormWidgets& w,
+                          const std::optional<QStringList>& DriveRoots) {
+  w.FileBrowser =
+      DriveRoots ? new TFileBrowserPane(*DriveRoots, parent) : new TFileBrowserPane(parent);
+  w.pnlLeft = w.FileBrowser;
+  w.dirvelist = w.FileBrowser->dirvelist;
+  w.dirlist = w.FileBrowser->dirlist;
+  w.splFileView = w.FileBrowser->splFileView;
+  w.pFileFilter = w.FileBrowser->pFileFilter;
+  w.edtFilter = w.FileBrowser->edtFilter;
+  w.btnApplyFilter = w.FileBrowser->btnApplyFilter;
+  w.filelist = w.FileBrowser->filelist;
   return w.pnlLeft;
 }
 
@@ -229,7 +194,8 @@ void BuildMenus(QMainWindow* form, TMainFormWidgets& w) {
 
 }  // namespace
 
-void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w) {
+void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w,
+                          const std::optional<QStringList>& DriveRoots) {
   BuildMenus(form, w);
 
   auto* client = Named(new QWidget(form), "pnlClient");
@@ -240,7 +206,7 @@ void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w) {
   column->addWidget(w.pnlControl);
 
   w.splLeft = MakeSplitter(Qt::Horizontal, client, "splLeft");
-  AddToSplitter(w.splLeft, BuildFileBrowser(w.splLeft, w), 0);
+  AddToSplitter(w.splLeft, BuildFileBrowser(w.splLeft, w, DriveRoots), 0);
   AddToSplitter(w.splLeft, BuildPlaylistPane(w.splLeft, w), 1);
   w.splLeft->setSizes({kLeftPaneWidth, kRestOfSplitter});
   column->addWidget(w.splLeft, 1);

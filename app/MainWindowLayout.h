@@ -4,6 +4,9 @@
 // directly (lblDisp, btnPlay, miPlay, ...); each widget's objectName is the
 // same name.
 
+#include <QStringList>
+#include <optional>
+
 class QAction;
 class QComboBox;
 class QLineEdit;
@@ -17,6 +20,7 @@ class QStatusBar;
 class QTableView;
 class QWidget;
 class TClickLabel;
+class TFileBrowserPane;
 
 struct TMainFormWidgets {
   // Control panel.
@@ -34,7 +38,9 @@ struct TMainFormWidgets {
   QPushButton* btnNext = nullptr;
 
   // Main area: the file browser on the left, the playlist grid on the right.
+  // pnlLeft is the file browser; the controls below are its own.
   QSplitter* splLeft = nullptr;
+  TFileBrowserPane* FileBrowser = nullptr;
   QWidget* pnlLeft = nullptr;
   QComboBox* dirvelist = nullptr;
   QListView* dirlist = nullptr;
@@ -75,5 +81,8 @@ struct TMainFormWidgets {
 };
 
 // Creates every control and menu of the form, lays them out and stores the
-// pointers in w. Connects nothing: the window wires the handlers.
-void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w);
+// pointers in w. Connects nothing but the file browser's own controls: the
+// window wires the handlers. DriveRoots are the file browser's drives
+// (nullopt: the system's).
+void BuildMainFormWidgets(QMainWindow* form, TMainFormWidgets& w,
+                          const std::optional<QStringList>& DriveRoots = std::nullopt);

@@ -7,12 +7,27 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <utility>
 
+#include <QDir>
+#include <filesystem>
+
 #include "AppShell.h"
+#include "AsioControlPanel.h"
 #include "ClickLabel.h"
+#include "FileBrowserPane.h"
+#include "MainFormSettings.h"
+#include "UnitConfig.h"
+#include "UnitHelp.h"
+#include "app/logic/PlaylistFile.h"
+#include "app/logic/Settings.h"
+#include "audio/core/AuException.h"
+#include "audio/core/ThreadSetup.h"
+#include "audio/outputs/AuASIO.h"
+#include "audio/outputs/DSAudioOut.h"
 
 TLVPMainForm* LVPMainForm = nullptr;
 
@@ -24,24 +39,100 @@ constexpr int kMinWidth = 640;
 constexpr int kMinHeight = 400;
 constexpr int kFontPixelSize = 12;
 
-const char kDefaultFileMask[] = "*.wav;*.cue;*.flac;*.ape;*.mp3;*.wma";
 const char kErrorStyle[] = "color: #FF0000;";
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+class TNoProcesses final : public lirvo::IProcessSource {
+ public:
+  std::vector<pid_t> GetProcessIdList() override { return {}; }
+};
+
+class TRefusingRunner final : public lirvo::ICommandRunner {
+ public:
+  bool StartDetached(const std::string&, const std::vector<std::string>&) override { return false; }
+  bool Run(const std::string&, const std::vector<std::string>&) override { return false; }
+  bool IsInstalled(const std::string&) override { return false; }
+};
+
+// The shared output's calibrated latency into an existing settings file
+// ([System] DSoundLatency, where LoadSettings reads it). Called when the
+// output goes away, after the window's own SaveSettings; a failure is
+// ignored as the output ignores it, since the value was saved already.
+void StoreCalibratedLatency(const std::string& IniFile, int32_t Milliseconds) {
+  if (IniFile.empty() || Milliseconds <= 0) return;
+  try {
+    std::optional<lirvo::TIniDocument> doc = lirvo::LoadIniFile(IniFile);
+    if (!doc) return;  // nothing saved yet: the next start keeps its defaults
+    if (doc->ReadInteger("System", "DSoundLatency", -1) == Milliseconds) return;
+    doc->WriteInteger("System", "DSoundLatency", Milliseconds);
+    lirvo::SaveIniFile(IniFile, *doc);
+  } catch (const std::exception&) {
+  }
+}
 
 }  // namespace
 
-TLVPMainForm::TLVPMainForm(QWidget* parent) : QMainWindow(parent) {
+TMainFormServices TMainFormServices::Current() {
+  TMainFormServices s;
+  s.Paths = lirvo::CurrentAppPathEnvironment();
+  s.Processes = std::make_shared<lirvo::TProcFsProcessSource>();
+  s.OptimizerEnv = lirvo::TOptimizerEnvironment::Current();  // loads the process utilities
+  s.ProcessorCount = lirvo::CpuCount.load();
+  s.Runner = std::make_shared<lirvo::TSystemCommandRunner>();
+  s.ShellFiles = lirvo::CurrentShellFiles();
+  s.PlayerPath = lirvo::CurrentExecutablePath();
+  s.Quit = [] { QCoreApplication::exit(0); };
+  return s;
+}
+
+TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
+    : QMainWindow(parent), FServices(std::move(Services)) {
   setObjectName(QStringLiteral("LVPMainForm"));
+  // What a caller leaves out touches nothing outside the process: only
+  // Current() reaches the machine's processes and starts programs.
+  if (!FServices.Processes) FServices.Processes = std::make_shared<TNoProcesses>();
+  if (!FServices.Runner) FServices.Runner = std::make_shared<TRefusingRunner>();
+
   QFont font(QStringLiteral("Tahoma"));
   font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Noto Sans CJK SC")});
   font.setPixelSize(kFontPixelSize);
   setFont(font);
 
-  BuildMainFormWidgets(this, *this);
+  BuildMainFormWidgets(this, *this, FServices.DriveRoots);
   setMinimumSize(kMinWidth, kMinHeight);
   // Qt's minimum bounds the client area, not the framed window, so the
   // minimum wins over the smaller initial client size: the window opens at
   // 640 x 400.
   resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+  // The components, with their initial values; each output's playback
+  // thread starts asleep.
+  FDSound = FServices.DSoundDevices
+                ? std::make_unique<lirvo::TDSAudioOut>(nullptr, *FServices.DSoundDevices)
+                : std::make_unique<lirvo::TDSAudioOut>(nullptr);
+  FDSound->SetName("DSound");
+  FDSound->SetDeviceNumber(0);
+  FDSound->SetCalibrate(true);
+  FDSound->SetLatency(100);
+  FDSound->SetSpeedFactor(1.0f);
+  // The latency the output calibrated itself to is kept in the settings
+  // file when the output goes away (SaveSettings keeps it as well).
+  FDSound->SetINIFile(lirvo::GetSettingsFileName(FServices.Paths));
+  FDSound->SetOnStoreLatency([](const lirvo::TLatencyStore& Entry) {
+    StoreCalibratedLatency(Entry.IniFile, Entry.Value);
+  });
+  FASIO = std::make_unique<lirvo::TASIOAudioOut>(nullptr);
+  FASIO->SetName("ASIO");
+  FASIO->SetASIOBufferSize(lirvo::absPreferred);
+  // The driver reset needs nothing of the window.
+  FASIO->SetOnDriverReset([](lirvo::TComponent*) {});
+  FOptimizer =
+      std::make_unique<lirvo::TSystemOptimizer>(*FServices.Processes, FServices.OptimizerEnv);
+  FSettingsTarget = std::make_unique<TMainFormSettingsTarget>(*this);
+  FOutputs = std::make_unique<TMainFormOutputs>(*this);
 
   ConnectHandlers();
   // Every key reaches the window before the focused control.
@@ -52,6 +143,7 @@ TLVPMainForm::TLVPMainForm(QWidget* parent) : QMainWindow(parent) {
 
 TLVPMainForm::~TLVPMainForm() {
   if (qApp) qApp->removeEventFilter(this);
+  if (FAsioPanel) lirvo::SetAsioControlPanel(nullptr);
   if (LVPMainForm == this) LVPMainForm = nullptr;
 }
 
@@ -94,6 +186,7 @@ void TLVPMainForm::ConnectHandlers() {
   for (const auto& [button, handler] : buttons) {
     connect(button, &QPushButton::clicked, this, handler);
   }
+  connect(FileBrowser, &TFileBrowserPane::filesChosen, this, &TLVPMainForm::FilesChosenFromBrowser);
 }
 
 void TLVPMainForm::FormCreate() {
@@ -106,8 +199,10 @@ void TLVPMainForm::FormCreate() {
   LoadSettings();
   LoadPlaylist();
   OptimizeSystem();
-  if (IsShell()) ShowSystemButtons();
-  edtFilter->setText(QString::fromLatin1(kDefaultFileMask));
+  // Asked once: the buttons stay as decided now until the next start.
+  FIsShell = IsShell();
+  if (FIsShell) ShowSystemButtons();
+  edtFilter->setText(FileBrowser->Mask());
   edtFilter->setCursorPosition(0);  // show the start of the mask, not its end
 }
 
@@ -177,39 +272,79 @@ void TLVPMainForm::muLVPClick() {
 }
 
 void TLVPMainForm::miConfigClick() {
-  // The settings dialog opens here.
+  ExecConfigDialog(this, *FSettingsTarget, *FOutputs, FServices.ProcessorCount,
+                   [this] { miStopClick(); });
 }
 
 void TLVPMainForm::miRegShellClick() {
-  // Registering the player as the session program comes here.
+  lirvo::RegisterShell(FServices.PlayerPath, FServices.ShellFiles);
 }
 
 void TLVPMainForm::miRestoreShellClick() {
-  // Restoring the previous session program comes here.
+  lirvo::RestoreShell(FServices.ShellFiles);
 }
 
 void TLVPMainForm::miKernelLockClick() {
   // Kernel lock mode has no effect on this system.
 }
 
+// A program that cannot be started fails silently.
 void TLVPMainForm::miRunCMDClick() {
-  // Starting a terminal comes here.
+  lirvo::RunTerminal(*FServices.Runner);
 }
 
 void TLVPMainForm::miRunSndVolClick() {
-  // Starting the volume mixer comes here.
+  lirvo::RunMixer(*FServices.Runner);
+}
+
+lirvo::TSaveSteps TLVPMainForm::SaveSteps() {
+  // A file that could not be written stops the command before the machine
+  // or the player goes away, so nothing is lost unnoticed.
+  return {[this] { StopAudioOut(); },
+          [this] {
+            if (!SaveSettings()) throw lirvo::EAuException("The settings could not be saved");
+          },
+          [this] {
+            if (!SavePlaylist()) throw lirvo::EAuException("The playlist could not be saved");
+          }};
+}
+
+template <typename Fn>
+void TLVPMainForm::RunSystemCommand(Fn&& Command) {
+  try {
+    Command();
+  } catch (const std::exception& e) {
+    DispErrorMessage(FromUtf8(e.what()));
+  }
 }
 
 void TLVPMainForm::miRebootClick() {
-  // Saving and restarting the machine comes here.
+  // The window stays and the system stays tuned: the machine's restart ends
+  // the process. A refused request leaves the player stopped and saved.
+  RunSystemCommand([this] { lirvo::SaveAndShutdown(SaveSteps(), *FServices.Runner, true); });
 }
 
 void TLVPMainForm::miShutdownClick() {
-  // Saving and powering the machine off comes here.
+  RunSystemCommand([this] { lirvo::SaveAndShutdown(SaveSteps(), *FServices.Runner, false); });
 }
 
 void TLVPMainForm::miRestartClick() {
-  // Saving and starting a new instance of the player comes here.
+  lirvo::TSaveSteps steps = SaveSteps();
+  // The optimiser puts back what it found; the new instance records what it
+  // finds at its start. Left tuned, the other processes would be recorded at
+  // idle and stay there after the new instance closes, so they are put back
+  // before it starts (it tunes them again at once).
+  steps.SavePlaylist = [save = std::move(steps.SavePlaylist), this] {
+    save();
+    NormalizeSystem();
+  };
+  RunSystemCommand([&] {
+    const auto quit = FServices.Quit ? FServices.Quit : [] { QCoreApplication::exit(0); };
+    if (!lirvo::SaveAndRestart(steps, *FServices.Runner, FServices.PlayerPath, quit)) {
+      // This instance stays; tune the system for it again.
+      OptimizeSystem();
+    }
+  });
 }
 
 void TLVPMainForm::miCloseClick() {
@@ -217,7 +352,9 @@ void TLVPMainForm::miCloseClick() {
 }
 
 void TLVPMainForm::miStopClick() {
-  // Stopping playback comes here.
+  StopAudioOut();
+  pbPlayProgress->setValue(0);
+  DispMessage(QStringLiteral("播放停止"));
 }
 
 void TLVPMainForm::miPlayClick() {
@@ -253,7 +390,13 @@ void TLVPMainForm::miResetColumnsClick() {
 }
 
 void TLVPMainForm::miHelpClick() {
-  // The user guide dialog opens here.
+  ShowUserGuide(this);
+}
+
+void TLVPMainForm::FilesChosenFromBrowser(const QStringList& paths) {
+  // The hook the playlist adder takes the browser's double-clicked files
+  // from; adding them comes with the adder.
+  Q_UNUSED(paths);
 }
 
 void TLVPMainForm::StopAudioOut() {
@@ -261,25 +404,33 @@ void TLVPMainForm::StopAudioOut() {
 }
 
 void TLVPMainForm::OptimizeSystem() {
-  // Raising the player's priority and tuning the other processes comes here.
+  FOptimizer->OptimizeSystem(FOptimizeOption, FAudioEngine);
 }
 
 void TLVPMainForm::NormalizeSystem() {
-  // Putting back the priorities and affinities found before tuning comes here.
+  FOptimizer->NormalizeSystem();
 }
 
 bool TLVPMainForm::IsShell() {
-  // The check whether the player is the session program comes here; until
-  // then the system buttons stay hidden.
-  return false;
+  return lirvo::IsShell(FServices.PlayerPath, FServices.ShellFiles);
 }
 
+void TLVPMainForm::KernelModeOn() {}
+
+void TLVPMainForm::KernelModeOff() {}
+
 void TLVPMainForm::SetOutputThreadPriorities() {
-  // Both outputs' playback threads are made time-critical here.
+  FDSound->SetThreadPriority(lirvo::tpTimeCritical);
+  FASIO->SetThreadPriority(lirvo::tpTimeCritical);
 }
 
 void TLVPMainForm::BuildDeviceLists() {
-  // The outputs' device names are listed here, once per run.
+  FDSoundDeviceList.clear();
+  FASIODeviceList.clear();
+  for (int32_t i = 0; i < FDSound->DeviceCount(); ++i)
+    FDSoundDeviceList.append(FromUtf8(FDSound->GetDeviceName(i)));
+  for (int32_t i = 0; i < FASIO->DeviceCount(); ++i)
+    FASIODeviceList.append(FromUtf8(FASIO->DeviceName(i)));
 }
 
 void TLVPMainForm::FreeDeviceLists() {
@@ -288,23 +439,52 @@ void TLVPMainForm::FreeDeviceLists() {
 }
 
 void TLVPMainForm::SetASIOHostWindow() {
-  // The direct-driver output is given this window as its host here.
+  FASIO->SetASIOForm(this);
+  // The driver shows its control panel through the application, over this
+  // window.
+  FAsioPanel = std::make_unique<TAsioControlPanel>(this);
+  lirvo::SetAsioControlPanel(FAsioPanel.get());
 }
 
 void TLVPMainForm::LoadSettings() {
-  // Reading the settings file comes here.
+  lirvo::TSettingsEnvironment env;
+  env.ProcessorCount = FServices.ProcessorCount;
+  env.DirectoryExists = [](const std::string& Dir) {
+    std::error_code ec;
+    return std::filesystem::is_directory(Dir, ec);
+  };
+  // Never throws: a value that cannot be applied is skipped (an ASIO device
+  // the output refuses becomes device 0) and the rest of the start goes on.
+  const lirvo::TSettingsOutcome outcome = lirvo::LoadSettings(
+      lirvo::GetSettingsFileName(FServices.Paths), *FSettingsTarget, *FOutputs, env);
+  if (!outcome.Errors.empty()) DispErrorMessage(FromUtf8(outcome.Errors.front()));
 }
 
-void TLVPMainForm::SaveSettings() {
-  // Writing the settings file comes here.
+bool TLVPMainForm::SaveSettings() {
+  const lirvo::TSettingsOutcome outcome =
+      lirvo::SaveSettings(lirvo::GetSettingsFileName(FServices.Paths), *FSettingsTarget, *FOutputs);
+  if (outcome.Errors.empty()) return true;
+  DispErrorMessage(FromUtf8(outcome.Errors.front()));
+  return false;
 }
 
 void TLVPMainForm::LoadPlaylist() {
-  // Reading the playlist file comes here.
+  // A damaged file is kept aside and the list starts empty; start-up goes on.
+  const lirvo::TPlaylistLoadOutcome outcome =
+      lirvo::LoadPlaylistFile(lirvo::GetPlaylistFileName(FServices.Paths), FPlaylist);
+  FAudioID = FPlaylist.AudioID();
+  if (outcome.Result == lirvo::TPlaylistLoadResult::plrDamaged)
+    DispErrorMessage(FromUtf8(outcome.Error));
 }
 
-void TLVPMainForm::SavePlaylist() {
-  // Writing the playlist file comes here.
+bool TLVPMainForm::SavePlaylist() {
+  try {
+    lirvo::SavePlaylistFile(lirvo::GetPlaylistFileName(FServices.Paths), FPlaylist);
+    return true;
+  } catch (const std::exception& e) {
+    DispErrorMessage(FromUtf8(e.what()));
+    return false;
+  }
 }
 
 void TLVPMainForm::ShowSystemButtons() {

@@ -7,18 +7,32 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "AppTypes.h"
+#include "MainFormServices.h"
 #include "MainWindowLayout.h"
+#include "app/logic/ColumnLayout.h"
+#include "app/logic/Playlist.h"
 
 namespace lirvo {
 class TAuOutput;
-}
+class TDSAudioOut;
+class TASIOAudioOut;
+class TSystemOptimizer;
+}  // namespace lirvo
+
+class TAsioControlPanel;
+class TMainFormSettingsTarget;
+class TMainFormOutputs;
 
 class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   Q_OBJECT
  public:
-  explicit TLVPMainForm(QWidget* parent = nullptr);
+  // Services: the machine the window works on (TMainFormServices::Current()
+  // in the player, a sandbox in tests).
+  explicit TLVPMainForm(TMainFormServices Services, QWidget* parent = nullptr);
   ~TLVPMainForm() override;
 
   // The status line in the window's normal text colour, painted before the
@@ -36,10 +50,25 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   const TOptimizeOption& OptimizeOption() const { return FOptimizeOption; }
   void SetOptimizeOption(const TOptimizeOption& value) { FOptimizeOption = value; }
 
+  // The two outputs (DSound and ASIO) and the playlist table the window owns.
+  lirvo::TDSAudioOut& DSound() const { return *FDSound; }
+  lirvo::TASIOAudioOut& ASIO() const { return *FASIO; }
+  lirvo::TPlaylistTable& Playlist() { return FPlaylist; }
+  const TMainFormServices& Services() const { return FServices; }
+  // Whether the session check at start-up found the player to be the
+  // session program.
+  bool StartedAsShell() const { return FIsShell; }
+
   void StopAudioOut();
   void OptimizeSystem();
   void NormalizeSystem();
   bool IsShell();
+  void KernelModeOn();
+  void KernelModeOff();
+
+ public slots:
+  // Files picked in the file browser (double-click).
+  void FilesChosenFromBrowser(const QStringList& paths);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -82,10 +111,35 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   void FreeDeviceLists();
   void SetASIOHostWindow();
   void LoadSettings();
-  void SaveSettings();
+  // Both report a failure in red and return false.
+  bool SaveSettings();
   void LoadPlaylist();
-  void SavePlaylist();
+  bool SavePlaylist();
   void ShowSystemButtons();
+  // The steps the system commands take before the machine or the player
+  // goes away; a failing save throws, so nothing is shut down unsaved.
+  lirvo::TSaveSteps SaveSteps();
+  // Runs a system command, showing an error it raises in red.
+  template <typename Fn>
+  void RunSystemCommand(Fn&& Command);
+
+  friend class TMainFormSettingsTarget;
+  friend class TMainFormOutputs;
+
+  TMainFormServices FServices;
+  lirvo::TPlaylistTable FPlaylist;
+  std::unique_ptr<lirvo::TDSAudioOut> FDSound;
+  std::unique_ptr<lirvo::TASIOAudioOut> FASIO;
+  std::unique_ptr<lirvo::TSystemOptimizer> FOptimizer;
+  std::unique_ptr<TAsioControlPanel> FAsioPanel;
+  std::unique_ptr<TMainFormSettingsTarget> FSettingsTarget;
+  std::unique_ptr<TMainFormOutputs> FOutputs;
+  // The column layout the settings file held, kept while the grid shows no
+  // columns so saving does not lose it.
+  std::optional<lirvo::TColumnLayout> FStoredColumns;
+  // Left pane width while the splitter has not been laid out yet.
+  int FLeftPanelWidth = 185;
+  bool FIsShell = false;
 
   TAudioEngine FAudioEngine = aeDSound;
   QStringList FDSoundDeviceList;          // index = device number

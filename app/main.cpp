@@ -10,9 +10,13 @@
 #include "AppShell.h"
 #include "QtUiDispatcher.h"
 #include "UnitMain.h"
+#include "app/logic/ProcUtils.h"
 #include "audio/core/Pool.h"
 
 int main(int argc, char** argv) {
+  // Capabilities belong to threads and are inherited by the threads started
+  // afterwards: raise them before the framework starts any.
+  lirvo::LoadProcUtils();
   // The locked pool must exist before any window or component does.
   try {
     lirvo::FrameworkStartup();
@@ -32,7 +36,7 @@ int main(int argc, char** argv) {
     // Installed before the window so components created with it can call
     // back; removed only after the window and its components are gone.
     TQtUiDispatcher dispatcher;
-    auto form = std::make_unique<TLVPMainForm>();
+    auto form = std::make_unique<TLVPMainForm>(TMainFormServices::Current());
     form->show();
     result = app.exec();
     form.reset();

@@ -18,10 +18,12 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
 #include "ClickLabel.h"
+#include "MainFormSandbox.h"
 #include "UnitMain.h"
 
 namespace {
@@ -30,13 +32,14 @@ const QString kTitle = QStringLiteral("Lirvo音乐播放器 2.4");
 
 class MainFormTest : public ::testing::Test {
  protected:
-  void SetUp() override { form = std::make_unique<TLVPMainForm>(); }
+  void SetUp() override { form = std::make_unique<TLVPMainForm>(sandbox.Services()); }
 
   void ShowForm() {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
 
+  lirvo::test::TMainFormSandbox sandbox;  // outlives the window
   std::unique_ptr<TLVPMainForm> form;
 };
 
@@ -69,11 +72,11 @@ TEST_F(MainFormTest, GlobalInstanceIsClearedWhenTheWindowGoes) {
   EXPECT_EQ(LVPMainForm, nullptr);
 }
 
-TEST_F(MainFormTest, FirstStartHasDSoundNoSwitchesNoDevicesAndDefaultFilter) {
+TEST_F(MainFormTest, FirstStartHasDSoundNoSwitchesBothDeviceListsAndDefaultFilter) {
   EXPECT_EQ(form->AudioEngine(), aeDSound);
   EXPECT_EQ(form->OptimizeOption(), TOptimizeOption{});
-  EXPECT_TRUE(form->DSoundDeviceList().isEmpty());
-  EXPECT_TRUE(form->ASIODeviceList().isEmpty());
+  EXPECT_EQ(form->DSoundDeviceList(), (QStringList{QStringLiteral("默认设备"), "Second"}));
+  EXPECT_EQ(form->ASIODeviceList(), QStringList{"JACK"});
   EXPECT_EQ(form->AudioOut(), nullptr);
   EXPECT_EQ(form->edtFilter->text(), QStringLiteral("*.wav;*.cue;*.flac;*.ape;*.mp3;*.wma"));
 }
@@ -226,7 +229,17 @@ TEST_F(MainFormTest, ShortcutKeysTriggerTheirMenuItems) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.item->objectName().toStdString());
+    // A dialog of an earlier row took the focus away.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->dbgSongs->setFocus();
     QSignalSpy triggered(row.item, &QAction::triggered);
+    if (row.item == form->miConfig || row.item == form->miHelp) {
+      // These open a modal dialog: close it once it runs.
+      QTimer::singleShot(0, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      });
+    }
     QTest::keyClick(form->dbgSongs, row.key, row.mods);
     EXPECT_EQ(triggered.count(), 1);
   }
