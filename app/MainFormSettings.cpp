@@ -97,11 +97,11 @@ void TMainFormSettingsTarget::SetNormalGeometry(const lirvo::TWindowGeometry& Ge
 }
 
 TAudioEngine TMainFormSettingsTarget::AudioEngine() const {
-  return F.FAudioEngine;
+  return F.AudioEngine();
 }
 
 void TMainFormSettingsTarget::SetAudioEngine(TAudioEngine Engine) {
-  F.FAudioEngine = Engine;
+  F.SetAudioEngine(Engine);
 }
 
 TOptimizeOption TMainFormSettingsTarget::OptimizeOption() const {
@@ -113,8 +113,8 @@ void TMainFormSettingsTarget::SetOptimizeOption(const TOptimizeOption& Option) {
 }
 
 void TMainFormSettingsTarget::SetAudioOut(TAudioEngine Engine) {
-  F.FAudioOut = Engine == aeASIO ? static_cast<lirvo::TAuOutput*>(F.FASIO.get())
-                                 : static_cast<lirvo::TAuOutput*>(F.FDSound.get());
+  F.SetAudioOut(Engine == aeASIO ? static_cast<lirvo::TAuOutput*>(F.FASIO.get())
+                                 : static_cast<lirvo::TAuOutput*>(F.FDSound.get()));
 }
 
 void TMainFormSettingsTarget::NormalizeSystem() {

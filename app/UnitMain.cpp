@@ -19,7 +19,9 @@
 #include "AsioControlPanel.h"
 #include "ClickLabel.h"
 #include "FileBrowserPane.h"
+#include "MainFormPlayer.h"
 #include "MainFormSettings.h"
+#include "PlaylistView.h"
 #include "UnitConfig.h"
 #include "UnitHelp.h"
 #include "app/logic/PlaylistFile.h"
@@ -133,6 +135,9 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
       std::make_unique<lirvo::TSystemOptimizer>(*FServices.Processes, FServices.OptimizerEnv);
   FSettingsTarget = std::make_unique<TMainFormSettingsTarget>(*this);
   FOutputs = std::make_unique<TMainFormOutputs>(*this);
+  // The other components, the controller and the playlist grid; the grid
+  // is in place before anything reads or sets its columns.
+  FPlayer = std::make_unique<TMainFormPlayer>(*this);
 
   ConnectHandlers();
   // Every key reaches the window before the focused control.
@@ -213,6 +218,8 @@ void TLVPMainForm::closeEvent(QCloseEvent* event) {
 
 void TLVPMainForm::FormClose() {
   dbgSongs->setAcceptDrops(false);
+  // Rows still being read would arrive after the playlist is saved.
+  FPlayer->CancelAdding();
   StopAudioOut();
   SaveSettings();
   SavePlaylist();
@@ -264,7 +271,7 @@ bool TLVPMainForm::FormKeyDown(const QKeyEvent* event) {
 }
 
 void TLVPMainForm::lblDispClick() {
-  // Locating the playing row in the grid comes here.
+  FPlayer->Controller().lblDispClick();
 }
 
 void TLVPMainForm::muLVPClick() {
@@ -352,41 +359,39 @@ void TLVPMainForm::miCloseClick() {
 }
 
 void TLVPMainForm::miStopClick() {
-  StopAudioOut();
-  pbPlayProgress->setValue(0);
-  DispMessage(QStringLiteral("播放停止"));
+  FPlayer->Controller().miStopClick();
 }
 
 void TLVPMainForm::miPlayClick() {
-  // Playing the current row (or applying the filter from its box) comes here.
+  FPlayer->Controller().miPlayClick();
 }
 
 void TLVPMainForm::miPauseClick() {
-  // Pausing and resuming comes here.
+  FPlayer->Controller().miPauseClick();
 }
 
 void TLVPMainForm::miPriorClick() {
-  // Playing the previous row comes here.
+  FPlayer->Controller().miPriorClick();
 }
 
 void TLVPMainForm::miNextClick() {
-  // Playing the next row comes here.
+  FPlayer->Controller().miNextClick();
 }
 
 void TLVPMainForm::miSelectAllClick() {
-  // Selecting every playlist row comes here.
+  FPlayer->View()->SelectAllItems();
 }
 
 void TLVPMainForm::miDeleteClick() {
-  // Deleting the selected playlist rows comes here.
+  FPlayer->View()->DeleteSelectedItems();
 }
 
 void TLVPMainForm::miClearClick() {
-  // Emptying the playlist comes here.
+  FPlayer->View()->ClearPlaylist();
 }
 
 void TLVPMainForm::miResetColumnsClick() {
-  // Rebuilding the grid's columns with their default titles and widths comes here.
+  FPlayer->View()->ResetColumns();
 }
 
 void TLVPMainForm::miHelpClick() {
@@ -394,17 +399,32 @@ void TLVPMainForm::miHelpClick() {
 }
 
 void TLVPMainForm::FilesChosenFromBrowser(const QStringList& paths) {
-  // The hook the playlist adder takes the browser's double-clicked files
-  // from; adding them comes with the adder.
-  Q_UNUSED(paths);
+  // filelistDblClick: the browser's current file joins the playlist.
+  FPlayer->AddPaths(paths);
 }
 
 void TLVPMainForm::StopAudioOut() {
-  // Stopping both outputs synchronously comes here.
+  FPlayer->Controller().StopAudioOut();
+}
+
+TAudioEngine TLVPMainForm::AudioEngine() const {
+  return FPlayer->Controller().FAudioEngine;
+}
+
+void TLVPMainForm::SetAudioEngine(TAudioEngine value) {
+  FPlayer->Controller().FAudioEngine = value;
+}
+
+lirvo::TAuOutput* TLVPMainForm::AudioOut() const {
+  return FPlayer->Controller().FAudioOut;
+}
+
+void TLVPMainForm::SetAudioOut(lirvo::TAuOutput* value) {
+  FPlayer->Controller().FAudioOut = value;
 }
 
 void TLVPMainForm::OptimizeSystem() {
-  FOptimizer->OptimizeSystem(FOptimizeOption, FAudioEngine);
+  FOptimizer->OptimizeSystem(FOptimizeOption, AudioEngine());
 }
 
 void TLVPMainForm::NormalizeSystem() {

@@ -26,6 +26,7 @@ class TSystemOptimizer;
 class TAsioControlPanel;
 class TMainFormSettingsTarget;
 class TMainFormOutputs;
+class TMainFormPlayer;
 
 class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   Q_OBJECT
@@ -40,13 +41,16 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   void DispMessage(const QString& text);
   // The status line in pure red until the next DispMessage, painted at once.
   void DispErrorMessage(const QString& text);
+  bool StatusIsError() const { return FStatusIsError; }
 
   const QStringList& DSoundDeviceList() const { return FDSoundDeviceList; }
   const QStringList& ASIODeviceList() const { return FASIODeviceList; }
-  TAudioEngine AudioEngine() const { return FAudioEngine; }
-  void SetAudioEngine(TAudioEngine value) { FAudioEngine = value; }
-  lirvo::TAuOutput* AudioOut() const { return FAudioOut; }
-  void SetAudioOut(lirvo::TAuOutput* value) { FAudioOut = value; }
+  // The engine the settings chose and the output of the current or last
+  // playback: the playback controller's, which plays with them.
+  TAudioEngine AudioEngine() const;
+  void SetAudioEngine(TAudioEngine value);
+  lirvo::TAuOutput* AudioOut() const;
+  void SetAudioOut(lirvo::TAuOutput* value);
   const TOptimizeOption& OptimizeOption() const { return FOptimizeOption; }
   void SetOptimizeOption(const TOptimizeOption& value) { FOptimizeOption = value; }
 
@@ -54,6 +58,8 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   lirvo::TDSAudioOut& DSound() const { return *FDSound; }
   lirvo::TASIOAudioOut& ASIO() const { return *FASIO; }
   lirvo::TPlaylistTable& Playlist() { return FPlaylist; }
+  // Playback, the playlist grid and adding files.
+  TMainFormPlayer& Player() const { return *FPlayer; }
   const TMainFormServices& Services() const { return FServices; }
   // Whether the session check at start-up found the player to be the
   // session program.
@@ -134,6 +140,8 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   std::unique_ptr<TAsioControlPanel> FAsioPanel;
   std::unique_ptr<TMainFormSettingsTarget> FSettingsTarget;
   std::unique_ptr<TMainFormOutputs> FOutputs;
+  // After the outputs, so it goes first: it stops and unlinks them.
+  std::unique_ptr<TMainFormPlayer> FPlayer;
   // The column layout the settings file held, kept while the grid shows no
   // columns so saving does not lose it.
   std::optional<lirvo::TColumnLayout> FStoredColumns;
@@ -141,16 +149,12 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   int FLeftPanelWidth = 185;
   bool FIsShell = false;
 
-  TAudioEngine FAudioEngine = aeDSound;
-  QStringList FDSoundDeviceList;          // index = device number
-  QStringList FASIODeviceList;            // index = device number
-  lirvo::TAuOutput* FAudioOut = nullptr;  // not owned; one of the window's outputs
-  bool FHavePlayError = false;
-  uint32_t FAudioID = 0;  // last playlist ID handed out
+  // The playback state (engine, output, playing row, its info, the error
+  // flag) is the controller's own: FPlayer->Controller().
+  QStringList FDSoundDeviceList;  // index = device number
+  QStringList FASIODeviceList;    // index = device number
+  uint32_t FAudioID = 0;          // last playlist ID handed out
   TOptimizeOption FOptimizeOption;
-  QByteArray FCurrentMark;      // playlist position of the row being played
-  int32_t FCurrentID = 0;       // 0: nothing played yet
-  QString FCurrentInfo;         // "title / artist / album" of the row being played
   bool FStatusIsError = false;  // lblDisp shows an error (red)
 };
 

@@ -113,6 +113,8 @@ void TPlaybackController::StartPlay() {
   // An end-of-track event of an earlier run must not advance the playlist
   // while the chain is re-linked.
   DetachOnDone();
+  // The flag belongs to the run about to start.
+  FHavePlayError = false;
 
   if (FTable.IsEmpty()) {
     FHost.DispErrorMessage(kMsgNothingToPlay);
@@ -349,6 +351,18 @@ void TPlaybackController::lblDispClick() {
 void TPlaybackController::AudioOutDone(TComponent* Sender) {
   FHost.TrackDone();
   FHost.SetProgress(0);
+  if (FHavePlayError) {
+    // The run ended because its device or input failed, not because the
+    // track was over: moving on would fail the same way row after row and
+    // the user would never see why. Stop here and say what went wrong.
+    auto* out = dynamic_cast<TAuOutput*>(Sender);
+    if (!out) out = FAudioOut;
+    std::string message = out ? out->ExceptionMessage() : std::string();
+    if (message.empty()) message = "Unknown error";
+    StopAudioOut();
+    FHost.DispErrorMessage(message);
+    return;
+  }
   miNextClick();
 }
 
@@ -357,6 +371,11 @@ void TPlaybackController::AudioOutProgress(TComponent* Sender) {
 }
 
 void TPlaybackController::AudioOutThreadException(TComponent* Sender) {
+  // Run clears the output's message, so an event of an earlier run that is
+  // delivered after the next track started finds it empty and must not
+  // mark the new run as failed.
+  auto* out = dynamic_cast<TAuOutput*>(Sender);
+  if (out && out->ExceptionMessage().empty()) return;
   FHavePlayError = true;
 }
 

@@ -135,9 +135,12 @@ class TPlaybackController {
   TAudioEngine FAudioEngine = aeDSound;
   TAuOutput* FAudioOut = nullptr;  // the output of the current or last run
   TPlaylistBookmark FCurrentMark = kNoBookmark;
-  int32_t FCurrentID = 0;       // ID of the row last started; 0: none yet
-  std::string FCurrentInfo;     // "title / artist / album" of that row
-  bool FHavePlayError = false;  // an output reported an error on its thread
+  int32_t FCurrentID = 0;    // ID of the row last started; 0: none yet
+  std::string FCurrentInfo;  // "title / artist / album" of that row
+  // An output reported an error on its playback thread during the current
+  // run; cleared by StartPlay. The run's end then stops the list and shows
+  // the output's error in red instead of moving to the next row.
+  bool FHavePlayError = false;
 
  private:
   enum class TStep { Next, Prior };

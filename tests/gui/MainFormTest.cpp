@@ -325,7 +325,8 @@ TEST_F(MainFormTest, LayoutHasTheGivenSizes) {
   EXPECT_EQ(form->edtFilter->width(),
             form->pFileFilter->width() - form->btnApplyFilter->width() - 6);
   EXPECT_TRUE(form->statBar->isVisible());
-  EXPECT_EQ(form->dbgSongs->model(), nullptr);
+  ASSERT_NE(form->dbgSongs->model(), nullptr);
+  EXPECT_EQ(form->dbgSongs->model()->columnCount(), 7);
 }
 
 TEST_F(MainFormTest, SplittersShrinkASideToOnePixelButNeverHideIt) {

@@ -346,16 +346,31 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
   alsa::SetAlsaDirectSetup(std::nullopt);
 }
 
-// An error on the playback thread only raises the flag; the run still ends
-// and the list moves on.
-TEST(PlayerEvents, ErrorOnThePlaybackThreadSetsTheFlagAndNothingElse) {
+// A failing device must stop the list at the failed row and say why, not
+// run silently through every following row.
+TEST(PlayerEvents, ErrorOnThePlaybackThreadStopsTheListAndShowsTheErrorInRed) {
   REQUIRE_TOOL("sox");
   TPlayerRig rig("player_thread_error");
   rig.AddRow(rig.Tone("a.wav", 0.1, 440), "A");
+  rig.AddRow(rig.Tone("b.wav", 0.1, 550), "B");
+  rig.Table.SetCurrentRow(0);
   rig.Pipeline->Components().DSound->SetDeviceNumber(5);
   rig.Ctl->miPlayClick();
-  ASSERT_TRUE(rig.WaitForMessage(kNothingToPlay));
+  ASSERT_TRUE(rig.WaitForMessage("Invalid device number", true));
+  PumpFor(300ms);
   EXPECT_TRUE(rig.Ctl->FHavePlayError);
-  EXPECT_EQ(rig.Pipeline->Components().DSound->ExceptionMessage(), "Invalid device number");
-  EXPECT_FALSE(rig.Host.Shown("Invalid device number", true));
+  EXPECT_EQ(rig.Host.Started(), (std::vector<std::string>{"A"})) << "the list moved on";
+  EXPECT_FALSE(rig.Host.Shown(kNothingToPlay, false));
+  EXPECT_EQ(rig.Table.CurrentRow(), 0);
+  EXPECT_TRUE(AllIdle(rig));
+  ASSERT_FALSE(rig.Host.Messages.empty());
+  EXPECT_TRUE(rig.Host.Messages.back().Error) << "the error must stay on the status line";
+
+  // The next start is a new run: a working device plays on as usual.
+  rig.Pipeline->Components().DSound->SetDeviceNumber(0);
+  rig.Ctl->miPlayClick();
+  EXPECT_FALSE(rig.Ctl->FHavePlayError);
+  ASSERT_TRUE(rig.WaitForMessage(kNothingToPlay));
+  EXPECT_FALSE(rig.Ctl->FHavePlayError);
+  EXPECT_EQ(rig.Host.Started(), (std::vector<std::string>{"A", "A", "B"}));
 }

@@ -324,7 +324,8 @@ int RunPlay(const TPlayOptions& Options, std::ostream& Err,
       player.StopAudioOut();
       host.EndProgressLine();
       if (player.FHavePlayError) {
-        Err << "lirvo-play: " << out->ExceptionMessage() << "\n";
+        // The controller shows a failed run's error itself.
+        if (!host.ErrorShown()) Err << "lirvo-play: " << out->ExceptionMessage() << "\n";
         rc = kExitFailed;
       } else {
         Err << "end of track, underruns " << underruns() << "\n";

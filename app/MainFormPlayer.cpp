@@ -1,0 +1,336 @@
+#include "MainFormPlayer.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QMetaObject>
+#include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
+#include <QUrl>
+#include <chrono>
+#include <utility>
+
+#include "ClickLabel.h"
+#include "FileBrowserPane.h"
+#include "PlaylistModel.h"
+#include "PlaylistView.h"
+#include "UnitMain.h"
+#include "app/logic/PlaylistAdder.h"
+#include "audio/core/UiDispatcher.h"
+#include "audio/decoders/AudioFLAC.h"
+#include "audio/decoders/AudioMAC.h"
+#include "audio/decoders/AudioWave.h"
+#include "audio/decoders/AudioWinMedia.h"
+#include "audio/outputs/AuASIO.h"
+#include "audio/outputs/DSAudioOut.h"
+#include "audio/processors/AudioCache.h"
+#include "audio/processors/AudioConverters.h"
+#include "audio/processors/AudioMisc.h"
+
+namespace {
+
+// A progress message at the first batch and then every this many files, so
+// the status line moves without repainting for every file.
+constexpr uint64_t kProgressEveryFiles = 100;
+
+std::vector<std::string> ToStd(const QStringList& Paths) {
+  std::vector<std::string> out;
+  out.reserve(Paths.size());
+  for (const QString& p : Paths)
+    out.push_back(p.toStdString());
+  return out;
+}
+
+// The local files and folders a drop carries, in the drop's order.
+QStringList LocalPaths(const QMimeData* Data) {
+  QStringList paths;
+  if (!Data || !Data->hasUrls()) return paths;
+  for (const QUrl& url : Data->urls())
+    if (url.isLocalFile()) paths.append(url.toLocalFile());
+  return paths;
+}
+
+}  // namespace
+
+TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form) : F(Form) {
+  CreateComponents();
+
+  FModel = new TPlaylistModel(F.Playlist(), this);
+  FView = InstallPlaylistView(F.dbgSongs, FModel);
+  // Drops land on the grid's viewport; the window decides what they add.
+  FView->setAcceptDrops(true);
+  FView->viewport()->setAcceptDrops(true);
+  FView->setDragDropMode(QAbstractItemView::DropOnly);
+  FView->viewport()->installEventFilter(this);
+  connect(FView, &QAbstractItemView::doubleClicked, this, [this] { FController->miPlayClick(); });
+
+  FController = std::make_unique<lirvo::TPlaybackController>(F.Playlist(), FComponents, *this);
+}
+
+TMainFormPlayer::~TMainFormPlayer() {
+  CancelAdding();
+  // No handler of the controller runs from here on.
+  FController.reset();
+  // The window is being taken down: stop without handling window messages
+  // (a synchronous stop still runs the outputs' own calls while it waits).
+  for (lirvo::TAuOutput* out :
+       {static_cast<lirvo::TAuOutput*>(&F.DSound()), static_cast<lirvo::TAuOutput*>(&F.ASIO())}) {
+    try {
+      out->Stop(false);
+    } catch (...) {
+      // Going away: nothing to report to.
+    }
+    // The outputs stay with the window; the chain they played goes now.
+    out->SetInput(nullptr);
+  }
+  if (FView) {
+    FView->viewport()->removeEventFilter(this);
+    // The model goes with this object (before the window's table); the
+    // grid, which stays a little longer, must not reach it any more.
+    FView->SetPlaylistModel(nullptr);
+  }
+  // Sinks of the chain first, sources last.
+  FCache.reset();
+  FBPS.reset();
+  FCUE.reset();
+  FWMA.reset();
+  FAPE.reset();
+  FFLAC.reset();
+  FWAV.reset();
+}
+
+void TMainFormPlayer::CreateComponents() {
+  using namespace lirvo;
+  FWAV = std::make_unique<TWaveIn>(&FOwner);
+  FWAV->SetName("WAV");
+  FWAV->SetLoop(false);
+  FWAV->SetEndSample(-1);
+  FFLAC = std::make_unique<TFLACIn>(&FOwner);
+  FFLAC->SetName("FLAC");
+  FFLAC->SetLoop(false);
+  FFLAC->SetCheckMD5Signature(false);
+  FFLAC->SetEndSample(-1);
+  FAPE = std::make_unique<TMACIn>(&FOwner);
+  FAPE->SetName("APE");
+  FAPE->SetLoop(false);
+  FAPE->SetEndSample(-1);
+  FWMA = std::make_unique<TWMIn>(&FOwner);
+  FWMA->SetName("WMA");
+  FWMA->SetLoop(false);
+  FWMA->SetEndSample(-1);
+  FWMA->SetHighPrecision(false);
+  FWMA->SetOutputChannels(cnMonoOrStereo);
+  FCUE = std::make_unique<TCueSplitter>(&FOwner);
+  FCUE->SetName("CUE");
+  FBPS = std::make_unique<TAudioConverter>(&FOwner);
+  FBPS->SetName("BPS");
+  FBPS->SetMode(msmMonoToBoth);
+  FBPS->SetOutBitsPerSample(32);
+  FBPS->SetOutChannels(2);
+  FCache = std::make_unique<TAudioCache>(&FOwner);
+  FCache->SetName("Cache");
+  FComponents = {FWAV.get(), FFLAC.get(),  FAPE.get(),  FWMA.get(), FCUE.get(),
+                 FBPS.get(), FCache.get(), &F.DSound(), &F.ASIO()};
+}
+
+// --- Adding files -------------------------------------------------------------
+
+QString TMainFormPlayer::AddingMessage(uint64_t Files) {
+  return QStringLiteral("正在添加文件... 已读取 %1 个").arg(Files);
+}
+
+void TMainFormPlayer::AddPaths(const QStringList& Paths) {
+  if (Paths.isEmpty()) return;
+  FPendingAdds.push_back(ToStd(Paths));
+  if (!FAdder) StartNextAdd();
+}
+
+bool TMainFormPlayer::Adding() const {
+  return FAdder != nullptr || !FPendingAdds.empty();
+}
+
+void TMainFormPlayer::CancelAdding() {
+  ++FAddGeneration;
+  FPendingAdds.clear();
+  if (FAdder) {
+    FAdder->Cancel();
+    FAdder.reset();
+  }
+}
+
+void TMainFormPlayer::StartNextAdd() {
+  if (FPendingAdds.empty()) return;
+  std::vector<std::string> paths = std::move(FPendingAdds.front());
+  FPendingAdds.pop_front();
+  FStatusBeforeAdd = F.lblDisp->text();
+  FStatusBeforeAddWasError = F.StatusIsError();
+  FShownAddingText.clear();
+  FLastShownFiles = 0;
+  const uint64_t generation = ++FAddGeneration;
+  // The worker's batches run on this thread through the event loop; a batch
+  // still queued when this object goes is dropped with it.
+  QPointer<TMainFormPlayer> self(this);
+  auto poster = [self](std::function<void()> Call) {
+    // Called on the worker thread: only queue, never touch the window.
+    QMetaObject::invokeMethod(self.data(), std::move(Call), Qt::QueuedConnection);
+  };
+  lirvo::TAsyncAdder::TEvents events;
+  events.OnProgress = [this](const lirvo::TAddProgress& p) { AddProgress(p); };
+  events.OnDone = [this, generation](const lirvo::TAddProgress& p) {
+    // The adder that sent this must not be destroyed inside its own event.
+    // By the time this runs, the add may have been cancelled and another
+    // one started: that one is not done.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, p] {
+          if (generation == FAddGeneration) AddDone(p);
+        },
+        Qt::QueuedConnection);
+  };
+  FAdder = std::make_unique<lirvo::TAsyncAdder>(F.Playlist(), std::move(paths), poster, events);
+}
+
+void TMainFormPlayer::AddProgress(const lirvo::TAddProgress& Progress) {
+  if (!FShownAddingText.isEmpty() &&
+      Progress.FilesExamined / kProgressEveryFiles == FLastShownFiles / kProgressEveryFiles)
+    return;
+  FLastShownFiles = Progress.FilesExamined;
+  FShownAddingText = AddingMessage(Progress.FilesExamined);
+  F.DispMessage(FShownAddingText);
+}
+
+void TMainFormPlayer::AddDone(const lirvo::TAddProgress&) {
+  FAdder.reset();
+  // The progress text gives way to what the status line said before, unless
+  // something else (a track starting, an error) has been shown meanwhile.
+  if (!FShownAddingText.isEmpty() && F.lblDisp->text() == FShownAddingText) {
+    if (FStatusBeforeAddWasError)
+      F.DispErrorMessage(FStatusBeforeAdd);
+    else
+      F.DispMessage(FStatusBeforeAdd);
+  }
+  FShownAddingText.clear();
+  RefreshGrid();
+  if (!FPendingAdds.empty()) {
+    StartNextAdd();
+    return;
+  }
+  emit addingFinished();
+}
+
+void TMainFormPlayer::RefreshGrid() {
+  FModel->SetCurrentID(FController->FCurrentID);
+  FView->updateGeometry();
+  FView->viewport()->update();
+}
+
+void TMainFormPlayer::FileDropDrop(const QStringList& Paths) {
+  AddPaths(Paths);
+}
+
+bool TMainFormPlayer::dbgSongsDragOver(const QMimeData* Data, QObject* Source) const {
+  if (Source && (Source == F.filelist || Source == F.dirlist)) return true;
+  // Desktop drops: files and folders of this machine.
+  return !LocalPaths(Data).isEmpty();
+}
+
+void TMainFormPlayer::dbgSongsDragDrop(const QMimeData* Data, QObject* Source) {
+  if (Source && Source == F.filelist) {
+    AddPaths(F.FileBrowser->SelectedFiles());
+  } else if (Source && Source == F.dirlist) {
+    const QString folder = F.FileBrowser->SelectedFolder();
+    if (!folder.isEmpty()) AddPaths({folder});
+  } else {
+    FileDropDrop(LocalPaths(Data));
+  }
+}
+
+bool TMainFormPlayer::eventFilter(QObject* Watched, QEvent* Event) {
+  if (FView && Watched == FView->viewport()) {
+    switch (Event->type()) {
+      case QEvent::DragEnter:
+      case QEvent::DragMove: {
+        auto* e = static_cast<QDragMoveEvent*>(Event);
+        // The window stops taking drops while it closes.
+        if (FView->acceptDrops() && dbgSongsDragOver(e->mimeData(), e->source())) {
+          e->setDropAction(Qt::CopyAction);
+          e->accept();
+        } else {
+          e->ignore();
+        }
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* e = static_cast<QDropEvent*>(Event);
+        if (!FView->acceptDrops() || !dbgSongsDragOver(e->mimeData(), e->source())) {
+          e->ignore();
+          return true;
+        }
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+        dbgSongsDragDrop(e->mimeData(), e->source());
+        return true;
+      }
+      default:
+        break;
+    }
+  }
+  return QObject::eventFilter(Watched, Event);
+}
+
+// --- The controller's view of the window -------------------------------------------
+
+void TMainFormPlayer::DispMessage(const std::string& Text) {
+  F.DispMessage(QString::fromStdString(Text));
+}
+
+void TMainFormPlayer::DispErrorMessage(const std::string& Text) {
+  F.DispErrorMessage(QString::fromStdString(Text));
+}
+
+void TMainFormPlayer::SetProgress(int Percent) {
+  // An output that does not know its length reports -1.
+  F.pbPlayProgress->setValue(Percent < 0 ? 0 : Percent > 100 ? 100 : Percent);
+}
+
+void TMainFormPlayer::ProcessMessages() {
+  QCoreApplication::processEvents();
+  // The outputs' events, also where no Qt hook wakes the event loop for them.
+  lirvo::CheckSynchronize(std::chrono::milliseconds(0));
+}
+
+bool TMainFormPlayer::FilterHasFocus() {
+  return F.edtFilter && F.edtFilter->hasFocus();
+}
+
+void TMainFormPlayer::ApplyFilter() {
+  F.FileBrowser->btnApplyFilterClick();
+}
+
+void TMainFormPlayer::ClearSelection() {
+  FView->clearSelection();
+}
+
+void TMainFormPlayer::RepaintGrid() {
+  // Every start of a track passes here: the playing row's mark follows.
+  FModel->SetCurrentID(FController->FCurrentID);
+  FView->viewport()->repaint();
+}
+
+void TMainFormPlayer::BeginGridUpdate() {
+  if (FGridUpdateDepth++ == 0) FView->setUpdatesEnabled(false);
+}
+
+void TMainFormPlayer::EndGridUpdate() {
+  if (FGridUpdateDepth > 0 && --FGridUpdateDepth == 0) FView->setUpdatesEnabled(true);
+}
+
+void TMainFormPlayer::SetTimerResolution(uint32_t Resolution100ns, bool Set) {
+  const auto& step = F.Services().OptimizerEnv.SetTimerResolution;
+  if (step) step(Resolution100ns, Set);
+}
