@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListView>
@@ -569,3 +570,32 @@ TEST_F(MainFormPlayTest, AFailingDeviceStopsTheListWithItsErrorInRed) {
 }
 
 }  // namespace
+
+// "重启系统" while a track plays: playback has stopped and both files are
+// written by the time the system is asked to reboot.
+TEST_F(MainFormPlayTest, RebootWhilePlayingStopsThenSavesThenAsksTheSystem) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  Open("window-reboot", /*Paced=*/true);
+  AddRow(Tone("long.wav", 5, 440), "Long");
+  form->Playlist().SetCurrentRow(0);
+  form->miPlay->trigger();
+  PumpFor(300ms);
+  ASSERT_EQ(form->DSound().Status(), tosPlaying);
+
+  QFile::remove(QString::fromStdString(sandbox.SettingsFile()));
+  QFile::remove(QString::fromStdString(sandbox.PlaylistFile()));
+  bool idleAtCall = false, savedAtCall = false;
+  sandbox.Runner->OnCall = [&](const lirvo::test::TRecordingRunner::TCall&) {
+    idleAtCall = AllIdle();
+    savedAtCall = QFile::exists(QString::fromStdString(sandbox.SettingsFile())) &&
+                  QFile::exists(QString::fromStdString(sandbox.PlaylistFile()));
+  };
+  form->miReboot->trigger();
+  sandbox.Runner->OnCall = nullptr;
+  ASSERT_EQ(sandbox.Runner->Calls.size(), 1u);
+  EXPECT_EQ(sandbox.Runner->Calls[0].Program, "busctl");
+  EXPECT_TRUE(idleAtCall) << "the system was asked while the track still played";
+  EXPECT_TRUE(savedAtCall);
+  EXPECT_TRUE(sandbox.ReadFile("player dir/lirvo.xpl").contains("long.wav"));
+}
