@@ -5,6 +5,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListView>
 #include <QMetaObject>
@@ -327,7 +328,12 @@ void TMainFormPlayer::BeginGridUpdate() {
 }
 
 void TMainFormPlayer::EndGridUpdate() {
-  if (FGridUpdateDepth > 0 && --FGridUpdateDepth == 0) FView->setUpdatesEnabled(true);
+  if (FGridUpdateDepth > 0 && --FGridUpdateDepth == 0) {
+    FView->setUpdatesEnabled(true);
+    // Re-enabling repaints the grid itself, not its row indicator, whose
+    // update requests were dropped while updates were off.
+    FView->verticalHeader()->viewport()->update();
+  }
 }
 
 void TMainFormPlayer::SetTimerResolution(uint32_t Resolution100ns, bool Set) {

@@ -44,9 +44,14 @@ void TRowIndicatorHeader::SetIndicatorRow(int Row) {
 
 void TRowIndicatorHeader::paintSection(QPainter* painter, const QRect& rect,
                                        int logicalIndex) const {
+  // The style sheet's section drawing can leave a clip of the padded
+  // contents (nothing, at this width) on the painter: keep it to itself.
+  painter->save();
   QHeaderView::paintSection(painter, rect, logicalIndex);
+  painter->restore();
   if (logicalIndex != FRow) return;
   painter->save();
+  painter->setClipRect(rect);
   painter->setRenderHint(QPainter::Antialiasing);
   const int h = qMin(rect.height() / 2, rect.width() - 4);
   const QPointF centre = QRectF(rect).center();

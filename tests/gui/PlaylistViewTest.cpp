@@ -4,6 +4,8 @@
 // playing and the selected rows.
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdlib>
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -269,6 +271,27 @@ TEST_F(PlaylistViewTest, GridCurrentRowAndTableCursorFollowEachOther) {
   table.Append(PlaylistRecord{});
   EXPECT_EQ(view->currentIndex().row(), table.CurrentRow());
   EXPECT_EQ(indicator->IndicatorRow(), table.CurrentRow());
+}
+
+// The arrow is really painted, under the player's style sheet too (whose
+// padded header sections once clipped it away at this width).
+TEST_F(PlaylistViewTest, RowIndicatorArrowIsVisibleOnTheCurrentRowOnly) {
+  Fill(3);
+  Show();
+  table.SetCurrentRow(1);
+  QHeaderView* header = view->verticalHeader();
+  const QImage image = header->grab().toImage();
+  auto brightest = [&](int Row) {
+    const int top = header->sectionViewportPosition(Row);
+    int best = 0;
+    for (int y = top; y < top + header->sectionSize(Row) && y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        best = std::max(best, qGray(image.pixel(x, y)));
+    return best;
+  };
+  const int background = brightest(0);
+  EXPECT_GT(brightest(1), background + 60) << "no arrow on the current row";
+  EXPECT_LT(std::abs(brightest(2) - background), 20);
 }
 
 TEST_F(PlaylistViewTest, PlayingRowIsDarkGreyUnlessSelected) {
