@@ -9,6 +9,7 @@
 
 #include "AppShell.h"
 #include "QtUiDispatcher.h"
+#include "QuitSignals.h"
 #include "UnitMain.h"
 #include "app/logic/ProcUtils.h"
 #include "audio/core/Pool.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     TQtUiDispatcher dispatcher;
     auto form = std::make_unique<TLVPMainForm>(TMainFormServices::Current());
     form->show();
+    TQuitSignals quitSignals(form.get());
     result = app.exec();
     form.reset();
   }
