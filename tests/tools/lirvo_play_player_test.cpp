@@ -74,17 +74,13 @@ class LirvoPlayPlayer : public ::testing::Test {
     return v && std::string(v) == "1";
   }
 
-  // An ALSA configuration with the capture PCMs "lirvocap" (what the shared
-  // output plays, over "null" or, Paced, over the test sound server) and
-  // "lirvocard" (a direct-driver card; always over the paced server, as a
-  // direct driver runs on over "null" as fast as it can, filling the disk).
+  // An ALSA configuration with the capture PCM "lirvocap" (what the shared
+  // output plays, over "null" or, Paced, over the test sound server).
   std::string WriteConfig(bool Paced = false) {
     const std::string slave = Paced ? "{ type pulse }" : "{ type null }";
     const std::string conf = Dir + "/asoundrc";
     std::ofstream(conf) << "pcm.lirvocap { type file slave.pcm " << slave << " file \"" << Dir
-                        << "/cap.raw\" format \"raw\" }\n"
-                        << "pcm.lirvocard { type file slave.pcm { type pulse } file \"" << Dir
-                        << "/card.raw\" format \"raw\" }\n";
+                        << "/cap.raw\" format \"raw\" }\n";
     return conf;
   }
 
@@ -92,9 +88,9 @@ class LirvoPlayPlayer : public ::testing::Test {
     int Status = -1;
     std::string Err;
   };
-  TRun Run(const std::string& Args, const std::string& Config = "") {
+  TRun Run(const std::string& Args, const std::string& Config = "", const std::string& Env = "") {
     const std::string err = Dir + "/stderr";
-    std::string cmd;
+    std::string cmd = Env;
     if (!Config.empty()) cmd = "LIRVO_ALSA_CONFIG=" + Quote(Config) + " ";
     cmd += "timeout 60 " + Quote(Tool()) + " " + Args + " >/dev/null 2>" + Quote(err);
     const int rc = std::system(cmd.c_str());
@@ -141,12 +137,16 @@ TEST_F(LirvoPlayPlayer, PlaysAFileAndACueTrackBitExactIntoTheDevice) {
   EXPECT_TRUE(DataThenSilence(ReadAll(Dir + "/cap.raw"),
                               Bytes(pcm.begin() + second, pcm.begin() + 2 * second + 4)));
 
-  // The direct engine gets the converter's 32-bit samples; a frame count
-  // picks one of the driver's sizes.
-  if (!PulseAvailable()) GTEST_SKIP() << "the direct engine's run needs the test sound server";
-  r = Run("--play " + Quote(wav) + " --engine asio --device lirvocard --buffer 4096", conf);
+  // The direct engine, on the test's JACK server (paced like a card); a frame
+  // count picks one of the driver's sizes. What the chain delivers there is
+  // checked sample for sample in the direct engine's and the controller's
+  // own tests.
+  const char* jack = std::getenv("LIRVO_TEST_JACK_SERVER");
+  if (!jack || !*jack) GTEST_SKIP() << "the direct engine's run needs the test JACK server";
+  r = Run("--play " + Quote(wav) + " --engine asio --device JACK --buffer 4096", "",
+          std::string("JACK_DEFAULT_SERVER=") + Quote(jack) + " ");
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_GE(ReadAll(Dir + "/card.raw").size(), 2 * Pcm16(wav).size());
+  EXPECT_NE(r.Err.find("end of track"), std::string::npos) << r.Err;
 }
 
 TEST_F(LirvoPlayPlayer, FailuresExitNonZeroWithTheirReason) {
