@@ -23,15 +23,8 @@
 #include "UnitMain.h"
 #include "app/logic/PlaylistAdder.h"
 #include "audio/core/UiDispatcher.h"
-#include "audio/decoders/AudioFLAC.h"
-#include "audio/decoders/AudioMAC.h"
-#include "audio/decoders/AudioWave.h"
-#include "audio/decoders/AudioWinMedia.h"
 #include "audio/outputs/AuASIO.h"
 #include "audio/outputs/DSAudioOut.h"
-#include "audio/processors/AudioCache.h"
-#include "audio/processors/AudioConverters.h"
-#include "audio/processors/AudioMisc.h"
 
 namespace {
 
@@ -58,8 +51,9 @@ QStringList LocalPaths(const QMimeData* Data) {
 
 }  // namespace
 
-TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form) : F(Form) {
-  CreateComponents();
+TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form)
+    : F(Form), FChain(std::make_unique<lirvo::TPlayerChain>()) {
+  FComponents = FChain->Components(&F.DSound(), &F.ASIO());
 
   FModel = new TPlaylistModel(F.Playlist(), this);
   FView = InstallPlaylistView(F.dbgSongs, FModel);
@@ -95,48 +89,7 @@ TMainFormPlayer::~TMainFormPlayer() {
     // grid, which stays a little longer, must not reach it any more.
     FView->SetPlaylistModel(nullptr);
   }
-  // Sinks of the chain first, sources last.
-  FCache.reset();
-  FBPS.reset();
-  FCUE.reset();
-  FWMA.reset();
-  FAPE.reset();
-  FFLAC.reset();
-  FWAV.reset();
-}
-
-void TMainFormPlayer::CreateComponents() {
-  using namespace lirvo;
-  FWAV = std::make_unique<TWaveIn>(&FOwner);
-  FWAV->SetName("WAV");
-  FWAV->SetLoop(false);
-  FWAV->SetEndSample(-1);
-  FFLAC = std::make_unique<TFLACIn>(&FOwner);
-  FFLAC->SetName("FLAC");
-  FFLAC->SetLoop(false);
-  FFLAC->SetCheckMD5Signature(false);
-  FFLAC->SetEndSample(-1);
-  FAPE = std::make_unique<TMACIn>(&FOwner);
-  FAPE->SetName("APE");
-  FAPE->SetLoop(false);
-  FAPE->SetEndSample(-1);
-  FWMA = std::make_unique<TWMIn>(&FOwner);
-  FWMA->SetName("WMA");
-  FWMA->SetLoop(false);
-  FWMA->SetEndSample(-1);
-  FWMA->SetHighPrecision(false);
-  FWMA->SetOutputChannels(cnMonoOrStereo);
-  FCUE = std::make_unique<TCueSplitter>(&FOwner);
-  FCUE->SetName("CUE");
-  FBPS = std::make_unique<TAudioConverter>(&FOwner);
-  FBPS->SetName("BPS");
-  FBPS->SetMode(msmMonoToBoth);
-  FBPS->SetOutBitsPerSample(32);
-  FBPS->SetOutChannels(2);
-  FCache = std::make_unique<TAudioCache>(&FOwner);
-  FCache->SetName("Cache");
-  FComponents = {FWAV.get(), FFLAC.get(),  FAPE.get(),  FWMA.get(), FCUE.get(),
-                 FBPS.get(), FCache.get(), &F.DSound(), &F.ASIO()};
+  FChain.reset();
 }
 
 // --- Adding files -------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/logic/PlaybackController.h"
+#include "app/logic/PlayerPipeline.h"
 #include "audio/core/Component.h"
 
 class QMimeData;
@@ -88,7 +89,6 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
-  void CreateComponents();
   void StartNextAdd();
   void AddProgress(const lirvo::TAddProgress& Progress);
   void AddDone(const lirvo::TAddProgress& Progress);
@@ -97,16 +97,8 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   void RefreshGrid();
 
   TLVPMainForm& F;
-  // The components of the chain; the window owns the outputs. Declared in
-  // the order they go in: sources last.
-  lirvo::TComponent FOwner;
-  std::unique_ptr<lirvo::TWaveIn> FWAV;
-  std::unique_ptr<lirvo::TFLACIn> FFLAC;
-  std::unique_ptr<lirvo::TMACIn> FAPE;
-  std::unique_ptr<lirvo::TWMIn> FWMA;
-  std::unique_ptr<lirvo::TCueSplitter> FCUE;
-  std::unique_ptr<lirvo::TAudioConverter> FBPS;
-  std::unique_ptr<lirvo::TAudioCache> FCache;
+  // The components of the chain; the window owns the outputs.
+  std::unique_ptr<lirvo::TPlayerChain> FChain;
   lirvo::TPlayerComponents FComponents;
   TPlaylistModel* FModel = nullptr;  // child of this
   TPlaylistView* FView = nullptr;    // the window's dbgSongs

@@ -25,6 +25,30 @@ struct TPlayerPipelineOptions {
   bool WithASIO = true;
 };
 
+// The chain's components with their start-up properties and names: the four
+// decoders, the CUE splitter, the converter and the cache. The holder owns
+// the outputs and stops them (or detaches their input) before the chain goes.
+class TPlayerChain {
+ public:
+  TPlayerChain();
+  ~TPlayerChain();
+  TPlayerChain(const TPlayerChain&) = delete;
+  TPlayerChain& operator=(const TPlayerChain&) = delete;
+
+  // The chain with the holder's outputs, as the playback controller takes it.
+  TPlayerComponents Components(TDSAudioOut* DSound, TASIOAudioOut* ASIO) const;
+
+ private:
+  TComponent FOwner;
+  std::unique_ptr<TWaveIn> FWAV;
+  std::unique_ptr<TFLACIn> FFLAC;
+  std::unique_ptr<TMACIn> FAPE;
+  std::unique_ptr<TWMIn> FWMA;
+  std::unique_ptr<TCueSplitter> FCUE;
+  std::unique_ptr<TAudioConverter> FBPS;
+  std::unique_ptr<TAudioCache> FCache;
+};
+
 class TPlayerPipeline {
  public:
   explicit TPlayerPipeline(const TPlayerPipelineOptions& Options = {});
@@ -36,13 +60,7 @@ class TPlayerPipeline {
 
  private:
   TComponent FOwner;
-  std::unique_ptr<TWaveIn> FWAV;
-  std::unique_ptr<TFLACIn> FFLAC;
-  std::unique_ptr<TMACIn> FAPE;
-  std::unique_ptr<TWMIn> FWMA;
-  std::unique_ptr<TCueSplitter> FCUE;
-  std::unique_ptr<TAudioConverter> FBPS;
-  std::unique_ptr<TAudioCache> FCache;
+  TPlayerChain FChain;
   std::unique_ptr<TDSAudioOut> FDSound;
   std::unique_ptr<TASIOAudioOut> FASIO;
   TPlayerComponents FComponents;
