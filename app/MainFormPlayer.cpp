@@ -21,7 +21,7 @@
 #include "PlaylistModel.h"
 #include "PlaylistView.h"
 #include "UnitMain.h"
-#include "app/logic/PlaylistAdder.h"
+#include "app/logic/playlist/PlaylistAdder.h"
 #include "audio/core/UiDispatcher.h"
 #include "audio/outputs/AuASIO.h"
 #include "audio/outputs/DSAudioOut.h"

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "app/logic/PlaybackController.h"
-#include "app/logic/PlayerPipeline.h"
+#include "app/logic/playback/PlaybackController.h"
+#include "app/logic/playback/PlayerPipeline.h"
 #include "audio/core/Component.h"
 
 class QMimeData;

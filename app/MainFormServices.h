@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "app/logic/AppPaths.h"
-#include "app/logic/CommandRunner.h"
-#include "app/logic/ProcUtils.h"
-#include "app/logic/ShellCommands.h"
-#include "app/logic/SystemOptimizer.h"
+#include "app/logic/settings/AppPaths.h"
+#include "app/logic/system/CommandRunner.h"
+#include "app/logic/system/ProcUtils.h"
+#include "app/logic/system/ShellCommands.h"
+#include "app/logic/system/SystemOptimizer.h"
 #include "audio/outputs/DSoundLayer.h"
 
 struct TMainFormServices {

@@ -3,7 +3,7 @@
 // dialog see them. Both adapters act on the window's own fields and
 // controls; they live as long as the window. UI thread only.
 
-#include "app/logic/Settings.h"
+#include "app/logic/settings/Settings.h"
 
 class TLVPMainForm;
 

@@ -9,7 +9,7 @@
 #include <QString>
 #include <cstdint>
 
-#include "app/logic/Playlist.h"
+#include "app/logic/playlist/Playlist.h"
 
 class TPlaylistModel : public QAbstractTableModel, private lirvo::IPlaylistObserver {
   Q_OBJECT

@@ -16,7 +16,7 @@
 #include <QString>
 #include <functional>
 
-#include "app/logic/Settings.h"
+#include "app/logic/settings/Settings.h"
 
 class QCheckBox;
 class QComboBox;

@@ -10,11 +10,11 @@
 #include <memory>
 #include <optional>
 
-#include "AppTypes.h"
 #include "MainFormServices.h"
 #include "MainWindowLayout.h"
-#include "app/logic/ColumnLayout.h"
-#include "app/logic/Playlist.h"
+#include "app/logic/common/AppTypes.h"
+#include "app/logic/playlist/ColumnLayout.h"
+#include "app/logic/playlist/Playlist.h"
 
 namespace lirvo {
 class TAuOutput;

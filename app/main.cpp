@@ -11,7 +11,7 @@
 #include "QtUiDispatcher.h"
 #include "QuitSignals.h"
 #include "UnitMain.h"
-#include "app/logic/ProcUtils.h"
+#include "app/logic/system/ProcUtils.h"
 #include "audio/core/Pool.h"
 
 int main(int argc, char** argv) {

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/logic/PlaylistAdder.h"
+#include "app/logic/playlist/PlaylistAdder.h"
 #include "audio/core/Pool.h"
 #include "audio/core/ThreadSetup.h"
 

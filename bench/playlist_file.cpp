@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/logic/PlaylistFile.h"
+#include "app/logic/playlist/PlaylistFile.h"
 
 namespace {
 

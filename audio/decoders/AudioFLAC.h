@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/core/TaggedFileIn.h"
 #include "audio/lib/flac/FlacDecoder.h"
+#include "audio/tags/TaggedFileIn.h"
 
 namespace lirvo {
 

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "audio/core/AuException.h"
-#include "audio/core/TaggedFileIn.h"
 #include "audio/decoders/MACDll.h"
+#include "audio/tags/TaggedFileIn.h"
 
 namespace lirvo {
 

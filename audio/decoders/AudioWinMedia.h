@@ -12,8 +12,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "audio/core/TaggedFileIn.h"
 #include "audio/decoders/WmaSyncReader.h"
+#include "audio/tags/TaggedFileIn.h"
 
 namespace lirvo {
 

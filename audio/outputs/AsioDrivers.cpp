@@ -1,8 +1,10 @@
 #include "audio/outputs/AsioDrivers.h"
 
-#include "audio/lib/alsa/AlsaDirect.h"
-#include "audio/lib/jack/JackDriver.h"
 #include "audio/outputs/AsioHost.h"
+#include "audio/outputs/drivers/AlsaDirect.h"
+#if LIRVO_WITH_JACK
+#include "audio/outputs/drivers/JackDriver.h"
+#endif
 
 namespace lirvo {
 
@@ -10,9 +12,11 @@ void RegisterBuiltInAsioDrivers() {
   RegisterAsioDriverClass(CLSID_AlsaDirectDriver, [](const TAsioDriverDesc& Desc) {
     return alsa::CreateAlsaDirectDriver(Desc.name, Desc.path);
   });
+#if LIRVO_WITH_JACK
   RegisterAsioDriverClass(CLSID_JackDriver, [](const TAsioDriverDesc& Desc) {
     return jack::CreateJackDriver(Desc.name, Desc.path);
   });
+#endif
 }
 
 }  // namespace lirvo

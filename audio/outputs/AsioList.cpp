@@ -4,9 +4,11 @@
 #include <mutex>
 #include <utility>
 
-#include "audio/lib/alsa/AlsaDirect.h"
-#include "audio/lib/jack/JackDriver.h"
 #include "audio/outputs/AsioHost.h"
+#include "audio/outputs/drivers/AlsaDirect.h"
+#if LIRVO_WITH_JACK
+#include "audio/outputs/drivers/JackDriver.h"
+#endif
 
 namespace lirvo {
 
@@ -40,9 +42,11 @@ void ListAsioDrivers(TAsioDriverList& List) {
   }
   for (const auto& dev : alsa::ListAlsaDirectDevices())
     List.push_back(MakeAsioDriverDesc(CLSID_AlsaDirectDriver, dev.Name, dev.Pcm));
+#if LIRVO_WITH_JACK
   // The JACK client library is linked, so JACK is always offered; whether a
   // server runs is found out when the driver is opened.
   List.push_back(MakeAsioDriverDesc(CLSID_JackDriver, "JACK", jack::JackServerName()));
+#endif
 }
 
 void SetAsioDriverListSource(std::function<TAsioDriverList()> Source) {

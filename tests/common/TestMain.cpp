@@ -7,9 +7,11 @@
 #include "audio/core/Pool.h"
 #include "audio/core/ThreadSetup.h"
 #include "audio/core/UiDispatcher.h"
+#include "common/TestServers.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  lirvo::test::LoadTestServerEnvironment();
   lirvo::SetUiThread();
   lirvo::SetRealtimeAllowed(false);
   lirvo::FrameworkStartup();

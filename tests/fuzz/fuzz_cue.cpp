@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/logic/FileKinds.h"
+#include "app/logic/playlist/FileKinds.h"
 #include "audio/core/AuException.h"
 #include "audio/processors/AudioMisc.h"
 

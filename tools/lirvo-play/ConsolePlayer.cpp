@@ -16,19 +16,19 @@
 #include <vector>
 
 #include "PlayCommands.h"
-#include "app/logic/FileKinds.h"
-#include "app/logic/PlaybackController.h"
-#include "app/logic/PlayerPipeline.h"
-#include "app/logic/Playlist.h"
-#include "app/logic/ProcUtils.h"
+#include "app/logic/playback/PlaybackController.h"
+#include "app/logic/playback/PlayerPipeline.h"
+#include "app/logic/playlist/FileKinds.h"
+#include "app/logic/playlist/Playlist.h"
+#include "app/logic/system/ProcUtils.h"
 #include "audio/core/AudioClasses.h"
 #include "audio/core/UiDispatcher.h"
-#include "audio/lib/alsa/AlsaDirect.h"
 #include "audio/outputs/AsioHost.h"
 #include "audio/outputs/AsioList.h"
 #include "audio/outputs/AuASIO.h"
 #include "audio/outputs/DSAudioOut.h"
 #include "audio/outputs/DSoundLayer.h"
+#include "audio/outputs/drivers/AlsaDirect.h"
 
 namespace lirvo::play {
 

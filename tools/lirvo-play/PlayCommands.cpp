@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "PcmWriter.h"
-#include "app/logic/FileKinds.h"
-#include "audio/core/TaggedFileIn.h"
+#include "app/logic/playlist/FileKinds.h"
 #include "audio/decoders/DecoderFactory.h"
 #include "audio/processors/AudioMisc.h"
+#include "audio/tags/TaggedFileIn.h"
 
 namespace lirvo::play {
 

@@ -1,0 +1,382 @@
+#include "app/logic/playback/PlaybackController.h"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "app/logic/playlist/FileKinds.h"
+#include "audio/core/AuException.h"
+#include "audio/core/AudioClasses.h"
+#include "audio/decoders/AudioFLAC.h"
+#include "audio/decoders/AudioMAC.h"
+#include "audio/decoders/AudioWave.h"
+#include "audio/decoders/AudioWinMedia.h"
+#include "audio/outputs/AuASIO.h"
+#include "audio/outputs/DSAudioOut.h"
+#include "audio/processors/AudioCache.h"
+#include "audio/processors/AudioConverters.h"
+#include "audio/processors/AudioMisc.h"
+
+namespace lirvo {
+
+namespace {
+
+// The status texts the user sees.
+constexpr const char* kMsgNothingToPlay = "没有要播放的曲目";
+constexpr const char* kMsgBadCueIndex = "CUE索引无效，播放失败";
+constexpr const char* kMsgFileMissing = "要播放的文件不存在";
+constexpr const char* kMsgUnknownFormat = "打开文件失败，未知音频格式";
+constexpr const char* kMsgPlaying = "正在播放：";
+constexpr const char* kMsgPaused = "暂停播放：";
+constexpr const char* kMsgStopped = "播放停止";
+
+// What the ASIO start asks for once the driver's first buffers are under way.
+constexpr uint32_t kAsioTimerResolution = 9000;
+constexpr auto kAsioStartSettle = std::chrono::milliseconds(100);
+constexpr auto kStopPoll = std::chrono::milliseconds(1);
+
+bool FileExists(const std::string& Path) {
+  if (Path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(std::filesystem::u8path(Path), ec);
+}
+
+std::string FieldText(const std::optional<std::string>& Field) {
+  return Field ? *Field : std::string();
+}
+
+}  // namespace
+
+TPlaybackController::TPlaybackController(TPlaylistTable& Table, const TPlayerComponents& Components,
+                                         IPlayerHost& Host)
+    : FTable(Table),
+      FComponents(Components),
+      FHost(Host),
+      FSelf(std::make_shared<TPlaybackController*>(this)) {
+  std::weak_ptr<TPlaybackController*> self = FSelf;
+  auto progress = [self](TComponent* Sender) {
+    if (auto cell = self.lock(); cell && *cell) (*cell)->AudioOutProgress(Sender);
+  };
+  auto error = [self](TComponent* Sender) {
+    if (auto cell = self.lock(); cell && *cell) (*cell)->AudioOutThreadException(Sender);
+  };
+  for (TAuOutput* out :
+       {static_cast<TAuOutput*>(FComponents.DSound), static_cast<TAuOutput*>(FComponents.ASIO)}) {
+    if (!out) continue;
+    out->SetOnProgress(progress);
+    out->SetOnThreadException(error);
+  }
+}
+
+TPlaybackController::~TPlaybackController() {
+  *FSelf = nullptr;
+  for (TAuOutput* out :
+       {static_cast<TAuOutput*>(FComponents.DSound), static_cast<TAuOutput*>(FComponents.ASIO)}) {
+    if (!out) continue;
+    out->SetOnDone(nullptr);
+    out->SetOnProgress(nullptr);
+    out->SetOnThreadException(nullptr);
+  }
+}
+
+void TPlaybackController::DetachOnDone() {
+  if (FComponents.DSound) FComponents.DSound->SetOnDone(nullptr);
+  if (FComponents.ASIO) FComponents.ASIO->SetOnDone(nullptr);
+}
+
+TAuInput* TPlaybackController::SourceFor(int Kind, const std::string& Path) {
+  TAuFileIn* in = nullptr;
+  switch (Kind) {
+    case aftWAV:
+      in = FComponents.WAV;
+      break;
+    case aftFLAC:
+      in = FComponents.FLAC;
+      break;
+    case aftAPE:
+      in = FComponents.APE;
+      break;
+    case aftMP3:
+    case aftWMA:
+      in = FComponents.WMA;
+      break;
+    default:
+      return nullptr;
+  }
+  if (in) in->SetFileName(Path);
+  return in;
+}
+
+void TPlaybackController::StartPlay() {
+  // An end-of-track event of an earlier run must not advance the playlist
+  // while the chain is re-linked.
+  DetachOnDone();
+  // The flag belongs to the run about to start.
+  FHavePlayError = false;
+
+  if (FTable.IsEmpty()) {
+    FHost.DispErrorMessage(kMsgNothingToPlay);
+    return;
+  }
+  const PlaylistRecord row = *FTable.Current();
+  const std::string fileName = FieldText(row.Filename);
+  // A file deleted since it was added: silently nothing, the status stays.
+  if (!FileExists(fileName)) return;
+
+  FCurrentMark = FTable.GetBookmark();
+  FCurrentID = row.ID.value_or(0);
+
+  TAuInput* source = nullptr;
+  const TAudioFileType kind = GetAudioFileType(fileName);
+  if (kind == aftCUE) {
+    TCueSplitter* cue = FComponents.CUE;
+    if (!cue) {
+      FHost.DispErrorMessage(kMsgUnknownFormat);
+      return;
+    }
+    // Paths are UTF-8 throughout; the splitter reads the sheet's own coding.
+    cue->SetCueFile(fileName);
+    const int64_t index = static_cast<int64_t>(row.Track.value_or(0)) - 1;
+    if (index < 0) {
+      FHost.DispErrorMessage(kMsgBadCueIndex);
+      return;
+    }
+    // The splitter's index is one byte: a larger track number must not wrap
+    // round to another track.
+    if (index > 255) throw EAuException("Item index out of bounds");
+    cue->SetCurrentItem(static_cast<uint8_t>(index));
+
+    const std::string audio = GetCueAudioFileName(fileName);
+    if (!FileExists(audio)) {
+      FHost.DispErrorMessage(kMsgFileMissing);
+      return;
+    }
+    TAuInput* decoder = SourceFor(GetAudioFileType(audio), audio);
+    if (!decoder) {
+      FHost.DispErrorMessage(kMsgUnknownFormat);
+      return;
+    }
+    cue->SetInput(decoder);
+    source = cue;
+  } else {
+    source = SourceFor(kind, fileName);
+    if (!source) {
+      FHost.DispErrorMessage(kMsgUnknownFormat);
+      return;
+    }
+  }
+
+  FCurrentInfo =
+      FieldText(row.Title) + " / " + FieldText(row.Artist) + " / " + FieldText(row.Album);
+  FHost.DispMessage(kMsgPlaying + FCurrentInfo);
+
+  if (FAudioEngine == aeASIO) {
+    TASIOAudioOut* asio = FComponents.ASIO;
+    if (!asio || !FComponents.Cache || !FComponents.BPS)
+      throw EAuException("The ASIO output is not available");
+    FAudioOut = asio;
+    asio->SetInput(FComponents.Cache);
+    FComponents.Cache->SetInput(FComponents.BPS);
+    FComponents.BPS->SetInput(source);
+    asio->Run();
+    asio->SetOnDone(DoneHandler());
+    // Let the driver's first buffers get under way before the timer changes.
+    std::this_thread::sleep_for(kAsioStartSettle);
+    FHost.ProcessMessages();
+    FHost.SetTimerResolution(kAsioTimerResolution, true);
+  } else {
+    TDSAudioOut* ds = FComponents.DSound;
+    if (!ds || !FComponents.Cache) throw EAuException("The DirectSound output is not available");
+    FAudioOut = ds;
+    ds->SetInput(FComponents.Cache);
+    FComponents.Cache->SetInput(source);
+    ds->Run();
+    ds->SetOnDone(DoneHandler());
+  }
+}
+
+std::function<void(TComponent*)> TPlaybackController::DoneHandler() {
+  std::weak_ptr<TPlaybackController*> self = FSelf;
+  return [self](TComponent* Sender) {
+    auto cell = self.lock();
+    if (!cell || !*cell) return;
+    // The end of a run is delivered once the playback thread sleeps, but its
+    // delivery may still be queued when the next track has been started (a
+    // track ending just as the user chose another one): it must not cut the
+    // new track short.
+    auto* out = dynamic_cast<TAuOutput*>(Sender);
+    if (out && out->Status() != tosIdle) return;
+    (*cell)->AudioOutDone(Sender);
+  };
+}
+
+void TPlaybackController::StopAndWait(TAuOutput* Out) {
+  if (!Out || Out->Status() == tosIdle) return;
+  Out->Stop(true);
+  // The run ends after its current block; the output's own device time-outs
+  // bound this wait. Messages keep flowing (progress, user commands).
+  while (Out->Status() != tosIdle) {
+    std::this_thread::sleep_for(kStopPoll);
+    FHost.ProcessMessages();
+  }
+}
+
+void TPlaybackController::ResetInput(TAuOutput* Out) {
+  if (!Out) return;
+  TAuInput* in = Out->Input();
+  if (!in || !in->IsBusy()) return;
+  try {
+    in->Reset();
+  } catch (...) {
+    // A chain that fails to reset is released anyway by the next Init; there
+    // is nothing the user could do about it here.
+  }
+}
+
+void TPlaybackController::StopAudioOut() {
+  // A stop must not start the next track.
+  DetachOnDone();
+  StopAndWait(FComponents.DSound);
+  StopAndWait(FComponents.ASIO);
+  ResetInput(FComponents.DSound);
+  ResetInput(FComponents.ASIO);
+}
+
+void TPlaybackController::PausePlay() {
+  for (TAuOutput* out :
+       {static_cast<TAuOutput*>(FComponents.DSound), static_cast<TAuOutput*>(FComponents.ASIO)}) {
+    if (out && out->Status() == tosPlaying) {
+      out->Pause();
+      FHost.DispMessage(kMsgPaused + FCurrentInfo);
+    }
+  }
+}
+
+void TPlaybackController::ResumePlay() {
+  for (TAuOutput* out :
+       {static_cast<TAuOutput*>(FComponents.DSound), static_cast<TAuOutput*>(FComponents.ASIO)}) {
+    if (out && out->Status() == tosPaused) {
+      out->Resume();
+      FHost.DispMessage(kMsgPlaying + FCurrentInfo);
+    }
+  }
+}
+
+bool TPlaybackController::LocateCurrentPlayItem() {
+  if (FTable.IsEmpty()) return false;
+  FHost.BeginGridUpdate();
+  const TPlaylistBookmark mark = FTable.GetBookmark();
+  // The first row in the grid's order with the playing ID (a null ID matches
+  // nothing, so 0 before the first playback finds no row).
+  const int pos = FTable.FindID(FCurrentID);
+  if (pos >= 0)
+    FTable.SetCurrentRow(pos);
+  else
+    FTable.GotoBookmark(mark);
+  FHost.EndGridUpdate();
+  return pos >= 0;
+}
+
+void TPlaybackController::StartPlayReporting() {
+  try {
+    StartPlay();
+  } catch (const std::exception& e) {
+    FHost.DispErrorMessage(e.what());
+  } catch (...) {
+    FHost.DispErrorMessage("Unknown error");
+  }
+}
+
+void TPlaybackController::miPlayClick() {
+  if (FHost.FilterHasFocus()) {
+    FHost.ApplyFilter();
+    return;
+  }
+  StopAudioOut();
+  StartPlayReporting();
+  FHost.ClearSelection();
+  FHost.RepaintGrid();
+}
+
+void TPlaybackController::miStopClick() {
+  StopAudioOut();
+  FHost.SetProgress(0);
+  FHost.DispMessage(kMsgStopped);
+}
+
+void TPlaybackController::miPauseClick() {
+  if (FHost.FilterHasFocus() || !FAudioOut) return;
+  try {
+    const TOutputStatus status = FAudioOut->Status();
+    if (status == tosPaused)
+      ResumePlay();
+    else if (status == tosPlaying)
+      PausePlay();
+  } catch (const std::exception& e) {
+    FHost.DispErrorMessage(e.what());
+  }
+}
+
+void TPlaybackController::MoveAndPlay(TStep Step) {
+  StopAudioOut();
+  LocateCurrentPlayItem();
+  // The cursor stays put on the last (first) row.
+  if (Step == TStep::Next)
+    FTable.Next();
+  else
+    FTable.Prior();
+  const PlaylistRecord* row = FTable.Current();
+  if (row && row->ID.value_or(0) != FCurrentID)
+    StartPlayReporting();
+  else
+    FHost.DispMessage(kMsgNothingToPlay);
+  FHost.RepaintGrid();
+}
+
+void TPlaybackController::miNextClick() {
+  MoveAndPlay(TStep::Next);
+}
+
+void TPlaybackController::miPriorClick() {
+  FHost.ProcessMessages();
+  MoveAndPlay(TStep::Prior);
+}
+
+void TPlaybackController::lblDispClick() {
+  LocateCurrentPlayItem();
+}
+
+void TPlaybackController::AudioOutDone(TComponent* Sender) {
+  FHost.TrackDone();
+  FHost.SetProgress(0);
+  if (FHavePlayError) {
+    // The run ended because its device or input failed, not because the
+    // track was over: moving on would fail the same way row after row and
+    // the user would never see why. Stop here and say what went wrong.
+    auto* out = dynamic_cast<TAuOutput*>(Sender);
+    if (!out) out = FAudioOut;
+    std::string message = out ? out->ExceptionMessage() : std::string();
+    if (message.empty()) message = "Unknown error";
+    StopAudioOut();
+    FHost.DispErrorMessage(message);
+    return;
+  }
+  miNextClick();
+}
+
+void TPlaybackController::AudioOutProgress(TComponent* Sender) {
+  FHost.SetProgress(FAudioOut ? FAudioOut->Progress() : 0);
+}
+
+void TPlaybackController::AudioOutThreadException(TComponent* Sender) {
+  // Run clears the output's message, so an event of an earlier run that is
+  // delivered after the next track started finds it empty and must not
+  // mark the new run as failed.
+  auto* out = dynamic_cast<TAuOutput*>(Sender);
+  if (out && out->ExceptionMessage().empty()) return;
+  FHavePlayError = true;
+}
+
+}  // namespace lirvo

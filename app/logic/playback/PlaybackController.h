@@ -1,0 +1,165 @@
+#pragma once
+// The playback controller: turns the playlist's current row into a running
+// pipeline, stops and pauses it, moves to the next or previous row and keeps
+// the status line and the progress bar up to date. The main window and
+// lirvo-play share it; each supplies the components and a host.
+//
+// It owns no threads and no components. Every method runs on the UI thread
+// (the thread that pumps the UI dispatcher, audio/core/UiDispatcher.h); the
+// outputs' events reach it there.
+//
+// Using it from a window:
+//   TPlayerPipeline pipeline;                       // or the window's own components
+//   TPlaybackController ctl(table, pipeline.Components(), host);
+//   ctl.FAudioEngine = aeASIO;                      // from the settings
+//   ctl.miPlayClick();                              // menu, buttons, double-click
+//   ...
+//   ctl.StopAudioOut();                             // before closing
+// The commands (mi...Click, lblDispClick) catch what starting a track raises
+// and show its text in red; StartPlay itself lets it through.
+//
+// Events: the constructor wires OnProgress and OnThreadException of both
+// outputs to AudioOutProgress and AudioOutThreadException. OnDone is attached
+// only by a successful StartPlay, after Run returned, and removed by every
+// StartPlay and StopAudioOut, so that a stop or a re-link never advances the
+// playlist. The destructor removes all three handlers; a handler that is
+// still queued when the controller goes does nothing.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/logic/common/AppTypes.h"
+#include "app/logic/playlist/Playlist.h"
+
+namespace lirvo {
+
+class TAuInput;
+class TAuOutput;
+class TComponent;
+class TWaveIn;
+class TFLACIn;
+class TMACIn;
+class TWMIn;
+class TCueSplitter;
+class TAudioConverter;
+class TAudioCache;
+class TDSAudioOut;
+class TASIOAudioOut;
+
+// The pipeline components the controller links for each track; none is
+// owned. A missing decoder makes files of its kind an unknown format; a
+// missing output cannot be chosen as the engine (StartPlay raises).
+struct TPlayerComponents {
+  TWaveIn* WAV = nullptr;
+  TFLACIn* FLAC = nullptr;
+  TMACIn* APE = nullptr;
+  TWMIn* WMA = nullptr;
+  TCueSplitter* CUE = nullptr;
+  TAudioConverter* BPS = nullptr;
+  TAudioCache* Cache = nullptr;
+  TDSAudioOut* DSound = nullptr;
+  TASIOAudioOut* ASIO = nullptr;
+};
+
+// What the controller needs from the window (or from a console). Called on
+// the UI thread only.
+class IPlayerHost {
+ public:
+  virtual ~IPlayerHost() = default;
+  // The status line in the normal colour / in red.
+  virtual void DispMessage(const std::string& Text) = 0;
+  virtual void DispErrorMessage(const std::string& Text) = 0;
+  // The progress bar, 0..100 (an output may report -1 for an unknown size).
+  virtual void SetProgress(int Percent) = 0;
+  // Handles pending window messages, including the outputs' queued events
+  // (UiDispatcher's CheckSynchronize). The stop loop relies on it.
+  virtual void ProcessMessages() = 0;
+  // The file-filter edit box has the keyboard focus.
+  virtual bool FilterHasFocus() { return false; }
+  virtual void ApplyFilter() {}
+  // The grid: clear its multi-row selection, repaint, bracket a walk of the
+  // cursor so the grid does not follow every step.
+  virtual void ClearSelection() {}
+  virtual void RepaintGrid() {}
+  virtual void BeginGridUpdate() {}
+  virtual void EndGridUpdate() {}
+  // Raises (Set) or releases the timer resolution, in units of 100 ns
+  // (ProcUtils' SetTimerResolution in the window).
+  virtual void SetTimerResolution(uint32_t Resolution100ns, bool Set) {}
+  // A track ran to its end (first thing AudioOutDone does). lirvo-play ends
+  // there; the window has nothing to do.
+  virtual void TrackDone() {}
+};
+
+class TPlaybackController {
+ public:
+  // Table, the components and Host must outlive the controller.
+  TPlaybackController(TPlaylistTable& Table, const TPlayerComponents& Components,
+                      IPlayerHost& Host);
+  ~TPlaybackController();
+  TPlaybackController(const TPlaybackController&) = delete;
+  TPlaybackController& operator=(const TPlaybackController&) = delete;
+
+  // Links the chain for the current row and starts the engine's output.
+  // Problems with the row are shown on the status line and nothing starts;
+  // errors raised by the output's Run (and a track number the CUE splitter
+  // refuses) reach the caller.
+  void StartPlay();
+  // Stops both outputs and waits for them, handling messages meanwhile.
+  void StopAudioOut();
+  void PausePlay();
+  void ResumePlay();
+  // Puts the cursor on the playing row; false (cursor unchanged) when that
+  // row is not in the table.
+  bool LocateCurrentPlayItem();
+
+  // Commands.
+  void miPlayClick();
+  void miStopClick();
+  void miPauseClick();
+  void miNextClick();
+  void miPriorClick();
+  void lblDispClick();
+
+  // Events of the outputs (wired by the controller itself).
+  void AudioOutDone(TComponent* Sender);
+  void AudioOutProgress(TComponent* Sender);
+  void AudioOutThreadException(TComponent* Sender);
+
+  const TPlayerComponents& Components() const { return FComponents; }
+
+  // Playback state; the window reads and sets these (the settings choose the
+  // engine and, on a change of engine, the output).
+  TAudioEngine FAudioEngine = aeDSound;
+  TAuOutput* FAudioOut = nullptr;  // the output of the current or last run
+  TPlaylistBookmark FCurrentMark = kNoBookmark;
+  int32_t FCurrentID = 0;    // ID of the row last started; 0: none yet
+  std::string FCurrentInfo;  // "title / artist / album" of that row
+  // An output reported an error on its playback thread during the current
+  // run; cleared by StartPlay. The run's end then stops the list and shows
+  // the output's error in red instead of moving to the next row.
+  bool FHavePlayError = false;
+
+ private:
+  enum class TStep { Next, Prior };
+  void MoveAndPlay(TStep Step);
+  // StartPlay with its errors shown in red (the commands' way to start).
+  void StartPlayReporting();
+  void DetachOnDone();
+  // The OnDone handler StartPlay attaches.
+  std::function<void(TComponent*)> DoneHandler();
+  void StopAndWait(TAuOutput* Out);
+  void ResetInput(TAuOutput* Out);
+  TAuInput* SourceFor(int Kind, const std::string& Path);
+
+  TPlaylistTable& FTable;
+  TPlayerComponents FComponents;
+  IPlayerHost& FHost;
+  // The handlers reach the controller through this cell, cleared by the
+  // destructor, so an event still queued then finds no controller.
+  std::shared_ptr<TPlaybackController*> FSelf;
+};
+
+}  // namespace lirvo
