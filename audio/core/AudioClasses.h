@@ -40,55 +40,100 @@ class TAuThread;
 // chain (an output's playback thread or the cache's filler thread); the UI
 // thread may call the format getters, Seek and _Jump concurrently. DataCS
 // serialises every data-path call on one input.
+//
+// Life cycle: idle -> Init -> data calls -> Flush (or Reset) -> idle. Busy
+// is true from a successful Init to Flush. Nothing here is ever interrupted
+// from outside: a data call that waits for a file or for the cache's filler
+// holds DataCS until it returns, and every other data-path call on the same
+// input waits for it.
 class TAuInput : public TComponent {
  public:
   explicit TAuInput(TComponent* AOwner);
   ~TAuInput() override;
 
-  // Format of the delivered PCM.
+  // Format of the delivered PCM. Any thread, without DataCS. A file input
+  // opens its file here when it is not open yet (blocking on the file, under
+  // its OpenCS) and raises EAuException when the file cannot be opened; a
+  // converter asks its input and answers 0 without one.
   uint32_t BitsPerSample() { return GetBitsPerSample(); }
   uint32_t Channels() { return GetChannels(); }
   uint32_t SampleRate() { return GetSampleRate(); }
-  // Seconds, and frames, that the input will deliver (0 when unknown).
+  // Seconds, and frames, that the input will deliver (0 when unknown). As the
+  // format getters: any thread, may open a file input and raise.
   uint32_t TotalTime() { return GetTotalTime(); }
   int64_t TotalSamples() { return GetTotalSamples(); }
 
   // Bytes delivered since the last Init; bytes it will deliver in total (-1
-  // or 0 when unknown).
+  // or 0 when unknown). Any thread; atomics, never block, never throw.
   int64_t Position() const { return FPosition.load(std::memory_order_relaxed); }
   int64_t Size() const { return FSize.load(std::memory_order_relaxed); }
   bool Seekable() const { return FSeekable.load(std::memory_order_relaxed); }
   bool IsBusy() const { return Busy.load(); }
 
+  // Asks for float samples; read by the next Init (set it while idle).
   bool RequestFloat() const { return FFloatRequested.load(); }
   void SetRequestFloat(bool Value) { SetRequestFloatInternal(Value); }
 
-  // Prepares the input (and the chain before it) for data calls. Any failure
-  // of InitInternal reaches the caller as EAuException with the same text and
-  // leaves the input at end of stream.
+  // Prepares the input (and the chain before it) for data calls. Called on
+  // the pulling thread (an output's PrepareOutput, the cache's Init), on the
+  // caller's thread by BlockingRun, and on the UI thread by a converter's
+  // SetInput while busy. Takes DataCS, so it waits for a data call in
+  // progress. Blocks as long as opening the source takes (file I/O; the
+  // cache also starts its filler thread).
+  // Throws: a std::exception from InitInternal reaches the caller as
+  // EAuException with the same text; anything else passes unchanged.
+  // After a failure the input is at end of stream (data calls deliver 0
+  // bytes). Today: Busy stays as InitInternal left it, and a file input sets
+  // Busy before it opens the file, so a failed open leaves it Busy and every
+  // later Init raises "The component is Busy" until Flush or Reset. Inputs
+  // before it that did initialise stay initialised.
   void Init();
-  // Releases the source. Exceptions pass to the caller (DataCS is released).
+  // Releases the source; on the pulling thread at the end of a run
+  // (FinishOutput), or on the UI thread by a converter's SetInput. Takes
+  // DataCS. Exceptions of FlushInternal pass to the caller (DataCS is
+  // released); the input is then left as FlushInternal left it (a file
+  // input whose decoder fails to close stays Busy with its window set). Use
+  // Reset to force it idle.
   void Flush();
 
   // The public data call (contract of GetDataInternal below). The base takes
   // DataCS around GetDataInternal; streamed inputs and converters also keep
-  // Position and end of stream.
+  // Position and end of stream. Pulling thread only, between Init and Flush.
+  // Blocks while the source reads (file I/O, a decoder, the cache waiting
+  // for its filler); nothing interrupts it. Throws what the decoder or the
+  // chain before it raises; the input stays Busy and the caller (the output)
+  // ends its run.
   virtual void GetData(uint8_t*& Buffer, uint32_t& Bytes);
-  // One GetData of at most BufferSize bytes, copied into Buffer.
+  // One GetData of at most BufferSize bytes, copied into Buffer. As GetData.
   int32_t CopyData(void* Buffer, int32_t BufferSize);
-  // GetData until BufferSize bytes are gathered or a call returns 0.
+  // GetData until BufferSize bytes are gathered or a call returns 0. As
+  // GetData; after a throw the bytes gathered so far are lost.
   int32_t FillBuffer(void* Buffer, int32_t BufferSize, bool& Eof);
   // Like FillBuffer but calls GetDataInternal directly under one DataCS (no
   // end-of-stream or loop handling); adds the total to Position once.
+  // Today: it also skips what an overriding GetData does (a converter's
+  // end-of-stream trimming, a file input's window and looping); after a
+  // throw Position is not advanced for the bytes already copied.
   int32_t FillBufferUnprotected(void* Buffer, uint32_t BufferSize, bool& Eof);
 
-  // Flush ignoring its exceptions, then idle.
+  // Flush ignoring its exceptions, then idle (Busy false). Never throws. On
+  // the thread that owns the chain while no run pulls it (the controller
+  // calls it on the UI thread after the outputs stopped).
   virtual void Reset();
+  // Called by TAuOutput::Pause / Resume on the UI thread, after the playback
+  // thread reached (or gave up waiting for) its pause. Nothing in the base;
+  // converters pass them on. Do not block, do not throw.
   virtual void _Pause() {}
   virtual void _Resume() {}
-  // Relative seek in thousandths of the stream (file inputs, Part of 2.3).
+  // Relative seek in thousandths of the stream (file inputs). UI thread,
+  // while a run may be pulling: a file input seeks under DataCS, so it waits
+  // for the data call in progress. Nothing in the base; converters pass it
+  // on. A decoder that cannot seek is ignored (no throw).
   virtual void _Jump(int32_t Offs) {}
 
+  // DataCS by hand (recursive), for a caller that must keep the data path
+  // out while it changes several things: pair them on one thread. Nothing
+  // in the player uses them today.
   void _Lock() { DataCS.lock(); }
   void _Unlock() { DataCS.unlock(); }
 
@@ -98,13 +143,18 @@ class TAuInput : public TComponent {
   virtual uint32_t GetSampleRate() = 0;
   virtual uint32_t GetTotalTime() { return 0; }
   virtual int64_t GetTotalSamples() { return 0; }
-  // Called by Init / Flush under DataCS.
+  // The format hooks behind the getters above: any thread, no DataCS.
+  // Called by Init / Flush under DataCS. InitInternal sets Busy (once the
+  // input is usable), FPosition = 0 and FSize, and initialises its own input
+  // first; it raises EAuException when the source cannot be used.
+  // FlushInternal releases the source and clears Busy; it should not throw.
   virtual void InitInternal() = 0;
   virtual void FlushInternal() = 0;
   // On entry Bytes is the most the caller wants. On exit Buffer points to
   // memory owned by this input, valid until its next data call, and Bytes is
   // the count there: whole frames for PCM, never more than asked. Bytes = 0
-  // means nothing more. Called with DataCS held.
+  // means nothing more. Called with DataCS held, on the pulling thread. May
+  // block on the source; may throw (the run then ends).
   virtual void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) = 0;
   virtual void SetRequestFloatInternal(bool Value) { FFloatRequested = Value; }
 
@@ -126,15 +176,24 @@ class TAuInput : public TComponent {
 
 // ---------------------------------------------------------------------------
 // TAuConverter: an input that reads another input (`Input`, non-owning).
+// The input's removal (its destruction) unlinks it: Notification calls
+// SetInput(nullptr) on the destroying thread and drops what that raises.
 class TAuConverter : public TAuInput {
  public:
   explicit TAuConverter(TComponent* AOwner);
   ~TAuConverter() override;
 
+  // Any thread (atomic).
   TAuInput* Input() const { return FInput.load(); }
   // Under _Lock: when busy, flushes the old input and initialises the new one.
+  // UI thread; waits for the data call in progress. Throws what the old
+  // input's Flush or the new one's Init raises; today the link is then left
+  // unchanged, with the old input possibly already flushed. Setting itself
+  // is ignored.
   virtual void SetInput(TAuInput* Value);
 
+  // After end of stream (or with Size reached) delivers 0 bytes until the
+  // next Init; trims the block that runs past Size.
   void GetData(uint8_t*& Buffer, uint32_t& Bytes) override;
   void _Pause() override;
   void _Resume() override;
@@ -156,6 +215,14 @@ class TAuConverter : public TAuInput {
 // called by the UI thread. PrepareOutput, WriteBlock and FinishOutput run on
 // the playback thread (or on the caller's thread for BlockingRun).
 //
+// A run: Run wakes the playback thread, which calls PrepareOutput once, then
+// WriteBlock until it returns false or a stop is asked for, then
+// FinishOutput (also after a failed PrepareOutput), then OnSyncDone, then
+// posts OnDone. An exception on the playback thread ends the run: its text
+// becomes ExceptionMessage and OnThreadException is posted before OnDone.
+// A stop is looked at only between two WriteBlock calls: today nothing
+// interrupts a WriteBlock that waits for the device or for the input.
+//
 // Every concrete output must call EndThread() first in its destructor, so the
 // playback thread is stopped and joined before the output's own members go.
 class TAuOutput : public TComponent {
@@ -164,39 +231,77 @@ class TAuOutput : public TComponent {
   ~TAuOutput() override;
 
   TAuInput* Input() const { return FInput.load(); }
-  // When busy: Stop(false), store, Run; otherwise just store.
+  // When busy: Stop(false), store, Run; otherwise just store. UI thread;
+  // blocks like Stop(false). Throws what Run throws; the new input is stored
+  // and the output is then idle. Setting nullptr while busy stops for good.
+  // The input's destruction calls SetInput(nullptr) on the destroying thread.
   virtual void SetInput(TAuInput* Value);
 
-  // Wakes the playback thread for one run. Raises "Component is Busy" or
-  // "Input is not assigned"; returns as soon as the thread is awake.
+  // Wakes the playback thread for one run. Raises "Component is Busy" (a run
+  // is in progress, or the thread has ended) or "Input is not assigned";
+  // nothing changes then, except that ExceptionMessage is cleared first.
+  // Returns as soon as the thread has taken the request (after the previous
+  // run's OnSyncDone and OnDone posting when that run is still ending);
+  // called from the output's own OnSyncDone it returns at once. Failures of
+  // the run itself do not reach Run: see the run above.
   void Run();
   // Asynchronous: the run ends after the block in progress and OnDone follows.
   // Synchronous: returns when the thread sleeps; queued events of this output
   // are dropped and no OnDone is delivered. On the UI thread it keeps running
   // synchronous calls from other threads while it waits.
+  // Any thread but the playback thread; never throws. Today the synchronous
+  // wait has no time-out of its own: it lasts as long as the WriteBlock in
+  // progress (a device wait, bounded only by the output's own time-outs) or
+  // an input that never returns. From the output's own OnSyncDone it would
+  // wait for itself and never return. On an idle output it marks the
+  // output stopped and (synchronous) drops its queued events.
   void Stop(bool Async = true);
   // Like Stop, but the device is stopped at once instead of being drained
-  // (WriteBlock is called with Abort = true). No thread is ever killed.
+  // (WriteBlock is called with Abort = true). No thread is ever killed. The
+  // WriteBlock in progress is still waited for.
   void Abort(bool Async = false);
   // Pauses between two blocks (waits at most 5 s), then pauses the input.
   // Outputs that must also pause their device override both and call these.
+  // UI thread. Pause raises "Input is not assigned." without an input and
+  // does nothing when idle. Today: when the 5 s pass (a WriteBlock stuck on
+  // the device) it pauses the input anyway and returns without an error,
+  // and the run pauses at its next block. Resume does nothing unless the run
+  // is paused; it resumes the input, then waits (no time-out) until the
+  // thread has left the pause. Otherwise neither throws (overrides may
+  // raise what their device raises).
   virtual void Pause();
   virtual void Resume();
   // Runs the whole input on the caller's thread; no events are posted.
+  // Do not mix with Run: it does not check Busy. Stop has no effect on it
+  // (today: nothing ends a BlockingRun but the end of the input or an
+  // error). Throws what PrepareOutput or WriteBlock raise, after the device
+  // was released and the input flushed (FinishOutput); the output is idle.
   void BlockingRun();
 
+  // Any thread, never block: atomics and the input's Position and Size.
   TOutputStatus Status() const;
   int32_t Progress();
+  // Any thread; reads the input's format, which may open a file input (see
+  // TAuInput's format getters) and raise.
   int32_t TimeElapsed();
+  // The text of the error that ended the last run; "" after a run without
+  // one (cleared by Run). Any thread.
   std::string ExceptionMessage() const;
+  // Stored only; values above 100 are ignored.
   int32_t Delay() const;
   void SetDelay(int32_t Value);
+  // The playback thread's scheduling priority (our own thread). Any thread.
   TThreadPriority ThreadPriority() const;
   void SetThreadPriority(TThreadPriority Value);
+  // Set by Stop / Abort, cleared when a run ends normally.
   bool Stopped() const { return FStopped.load(); }
 
   // Handlers. Set on the UI thread; OnSyncDone runs on the playback thread,
-  // the others on the UI thread.
+  // the others on the UI thread. Setting takes a short lock: any thread.
+  // OnSyncDone runs after FinishOutput, with the output already idle; what
+  // it throws is dropped. OnDone and OnProgress are looked up when they are
+  // delivered, OnThreadException's handler is the one set when the error
+  // happened; a delivery may come after the next run has started.
   void SetOnDone(TOutputDoneEvent Handler);
   void SetOnProgress(TOutputProgressEvent Handler);
   void SetOnThreadException(TThreadExceptionEvent Handler);
@@ -210,18 +315,26 @@ class TAuOutput : public TComponent {
 
  protected:
   // Initialise the input first, read its format, open and start the device.
-  // Raise EAuException when that fails.
+  // Raise EAuException when that fails. Playback thread (caller's thread for
+  // BlockingRun), no lock of the base held; may block opening the device.
+  // After a throw FinishOutput still runs, so it must cope with a device
+  // half opened and an input that may or may not be initialised.
   virtual void PrepareOutput() = 0;
   // Move one block to the device; true to be called again, false when the
   // input is exhausted and the device drained (or on a device failure). With
-  // Abort true: stop the device at once and return false.
+  // Abort true: stop the device at once and return false. Playback thread;
+  // may block on the device and on the input (a stop waits for it). A throw
+  // ends the run as a failure (ExceptionMessage, OnThreadException).
   virtual bool WriteBlock(bool Abort) = 0;
-  // Release the device and Flush the input.
+  // Release the device and Flush the input. Playback thread, once per run,
+  // also after a failed PrepareOutput. What it throws is dropped and the
+  // output is idle anyway (today Stopped then stays set).
   virtual void FinishOutput() = 0;
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // Stops the run synchronously and ends and joins the playback thread.
-  // Idempotent; concrete outputs call it first in their destructors.
+  // Idempotent; concrete outputs call it first in their destructors. Blocks
+  // like Stop(false); never throws.
   void EndThread();
   // End of a run: release the device and flush (exceptions swallowed).
   void EndRun();

@@ -18,6 +18,11 @@
 // on its own thread between start and stop; once stop (or disposeBuffers, or
 // the destructor) has returned, no callback of that run is running or will
 // run.
+//
+// Errors: no method throws; failures are result codes, and a failed call
+// leaves the driver as it was before the call unless its comment says
+// otherwise. "ALSA" and "JACK" below describe the two built-in drivers
+// (audio/lib/alsa/AlsaDirect, audio/lib/jack/JackDriver) as they are today.
 
 #include <cstdint>
 #include <functional>
@@ -136,6 +141,13 @@ struct ASIOTime {
 
 // The host's entry points, called by the driver on its own thread. There is
 // no user-data pointer: the host keeps its state where the functions find it.
+// bufferSwitch / bufferSwitchTimeInfo run on the driver's real-time thread
+// (ALSA: its own thread; JACK: the process thread) with direct processing,
+// and must not block. asioMessage is also called synchronously from
+// createBuffers on the owner's thread (the capability questions), and with
+// kAsioResetRequest from the driver's thread (ALSA) or JACK's notification
+// thread; sampleRateDidChange from JACK's notification thread. None of them
+// may throw.
 struct ASIOCallbacks {
   void (*bufferSwitch)(int32_t doubleBufferIndex, ASIOBool directProcess);
   void (*sampleRateDidChange)(ASIOSampleRate sRate);
@@ -164,40 +176,89 @@ inline constexpr int32_t REGDB_E_CLASSNOTREG = static_cast<int32_t>(0x80040154);
 // The 21 methods in the interface's order, with its arguments and results.
 class IAsioHost {
  public:
+  // Destroying a driver stops it (blocking like stop), disposes of its
+  // buffers and releases the device. Owner's thread, never a callback.
   virtual ~IAsioHost() = default;
 
   // Prepares the driver; SysHandle is the host window (opaque). False when
-  // the device cannot be used.
+  // the device cannot be used; the host then destroys the driver. Does not
+  // block. ALSA: always true (the device was opened and probed when the
+  // driver was created). JACK: false once the server has shut down.
   virtual ASIOBool init(void* SysHandle) = 0;
+  // Never fail; the text is cut to fit.
   virtual void getDriverName(char* Name) = 0;  // at most 32 bytes with the NUL
   virtual int32_t getDriverVersion() = 0;
+  // The last device error ("" when none).
   virtual void getErrorMessage(char* String) = 0;  // at most 124 bytes with the NUL
+  // Starts calling the host back; ASE_OK when already started. Needs
+  // createBuffers first (ASE_InvalidMode). The first buffer switch may come
+  // before start returns. ALSA: sets the device up for the buffers and starts
+  // its thread; ASE_HWMalfunction when the device refuses the setup (the
+  // buffers stay, the driver stays stopped). Today, after its thread has
+  // ended by itself on a device failure, start answers ASE_OK without
+  // restarting until stop has been called. JACK: activates the client and
+  // connects the ports (server round trips, which block);
+  // ASE_HWMalfunction when the server is gone or refuses.
   virtual ASIOError start() = 0;
+  // Stops the callbacks and returns when none is running; ASE_OK, also when
+  // not started. Owner's thread only, never from a callback (ALSA would
+  // join its own thread). Blocks: ALSA joins its thread, which may be in
+  // the middle of a write (bounded: 1 s plus four device buffers for a
+  // stalled device), then drains what was written (bounded: 0.5 s plus one
+  // device buffer); JACK deactivates the client (a server round trip).
+  // Nothing interrupts these waits.
   virtual ASIOError stop() = 0;
+  // Output channels the host may use (no inputs). ASE_OK; never blocks.
   virtual ASIOError getChannels(int32_t* NumInputChannels, int32_t* NumOutputChannels) = 0;
-  // In frames.
+  // In frames. ASE_OK. JACK adds the first playback port's latency range
+  // to its period.
   virtual ASIOError getLatencies(int32_t* InputLatency, int32_t* OutputLatency) = 0;
-  // In frames (one half of the double buffer).
+  // In frames (one half of the double buffer). ASE_OK. JACK: only the
+  // server's period.
   virtual ASIOError getBufferSize(int32_t* MinSize, int32_t* MaxSize, int32_t* PreferredSize,
                                   int32_t* Granularity) = 0;
+  // ASE_OK or ASE_NoClock. ALSA asks the device; JACK: only the server's
+  // rate.
   virtual ASIOError canSampleRate(ASIOSampleRate SampleRate) = 0;
   virtual ASIOError getSampleRate(ASIOSampleRate* SampleRate) = 0;
+  // ASE_NoClock for a rate canSampleRate refuses (nothing changes). ALSA:
+  // ASE_InvalidMode for a different rate while started; the rate is kept
+  // per device for the process, so a re-created driver starts with it.
+  // JACK: the server's rate is not ours to change (ASE_OK for it only).
   virtual ASIOError setSampleRate(ASIOSampleRate SampleRate) = 0;
-  // NumSources: in, the room in Clocks; out, the sources filled in.
+  // NumSources: in, the room in Clocks; out, the sources filled in. One
+  // internal source; ASE_InvalidParameter without room.
   virtual ASIOError getClockSources(ASIOClockSource* Clocks, int32_t* NumSources) = 0;
   virtual ASIOError setClockSource(int32_t Reference) = 0;
   // Frames played since start and the system time (ns) of that position;
-  // safe to call from the driver's callback thread.
+  // safe to call from the driver's callback thread. Any thread; atomics.
   virtual ASIOError getSamplePosition(ASIOSamples* SPos, ASIOTimeStamp* TStamp) = 0;
+  // ASE_InvalidParameter for an input or a channel out of range. The host
+  // takes channel 0's type as the sample format of every channel.
   virtual ASIOError getChannelInfo(ASIOChannelInfo* Info) = 0;
+  // Makes the double buffers (filled into BufferInfos) and keeps Callbacks.
+  // Owner's thread, driver stopped. Calls Callbacks->asioMessage on the
+  // caller's thread before it returns (does the host take time info and
+  // reset requests). ASE_InvalidParameter for bad channel entries or
+  // callbacks, ASE_InvalidMode when buffers exist, the driver runs, or the
+  // size is not allowed (JACK: anything but the server's period),
+  // ASE_NoMemory, and (JACK) ASE_HWMalfunction when a port cannot be
+  // registered. After a failure no buffers exist (the ports made so far are
+  // released), but BufferInfos may be partly filled in.
   virtual ASIOError createBuffers(ASIOBufferInfo* BufferInfos, int32_t NumChannels,
                                   int32_t BufferSize, ASIOCallbacks* Callbacks) = 0;
+  // Stops first (blocking like stop), then frees the buffers; no callback
+  // runs afterwards. ASE_InvalidMode when there are none.
   virtual ASIOError disposeBuffers() = 0;
   // Shows the driver's facts through the control panel the application
-  // installed (SetAsioControlPanel); ASE_NotPresent without one.
+  // installed (SetAsioControlPanel); ASE_NotPresent without one. UI thread;
+  // blocks while the panel is shown.
   virtual ASIOError controlPanel() = 0;
+  // ASE_NotPresent for every selector (built-in drivers).
   virtual ASIOError future(int32_t Selector, void* Opt) = 0;
   // Called by the host after it filled a half; safe from the callback thread.
+  // The built-in drivers answer ASE_NotPresent, after which the host never
+  // calls it again in this process.
   virtual ASIOError outputReady() = 0;
 };
 
@@ -216,7 +277,10 @@ int32_t AsioHostObjectCount();
 // --- Driver classes (the activation registry) ---
 
 // Creates a driver object for the entry, or returns nullptr when the device
-// cannot be opened (no exception).
+// cannot be opened (no exception; one that escapes counts as nullptr). Runs
+// on CreateAsioHost's caller's thread and may block opening the device
+// (ALSA opens without waiting for a busy device; JACK connects to the
+// server).
 using TAsioDriverFactory = std::function<std::unique_ptr<IAsioHost>(const TAsioDriverDesc& Desc)>;
 
 // Registers (or replaces) the class behind Clsid. The built-in direct drivers

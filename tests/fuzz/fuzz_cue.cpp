@@ -12,7 +12,7 @@
 
 #include "app/logic/playlist/FileKinds.h"
 #include "audio/core/AuException.h"
-#include "audio/processors/AudioMisc.h"
+#include "audio/processors/CueSheet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string_view bytes(reinterpret_cast<const char*>(Data), Size);

@@ -64,32 +64,50 @@ struct TPlayerComponents {
 };
 
 // What the controller needs from the window (or from a console). Called on
-// the UI thread only.
+// the UI thread only, from inside the controller's commands and the outputs'
+// events.
+//
+// None of these should throw: the controller does not catch what they raise
+// (except inside StartPlay, whose commands show it in red), so it passes to
+// whoever called the command or delivered the event, and a command cut
+// short that way leaves the rest of its work undone (a grid update not
+// ended, the next row not started). Apart from ProcessMessages they must
+// not block or call back into the controller.
 class IPlayerHost {
  public:
   virtual ~IPlayerHost() = default;
-  // The status line in the normal colour / in red.
+  // The status line in the normal colour / in red. DispErrorMessage is also
+  // how the commands report what starting a track raised.
   virtual void DispMessage(const std::string& Text) = 0;
   virtual void DispErrorMessage(const std::string& Text) = 0;
   // The progress bar, 0..100 (an output may report -1 for an unknown size).
   virtual void SetProgress(int Percent) = 0;
   // Handles pending window messages, including the outputs' queued events
-  // (UiDispatcher's CheckSynchronize). The stop loop relies on it.
+  // (UiDispatcher's CheckSynchronize). The stop loop relies on it: it calls
+  // this every millisecond until the outputs are idle. It must return once
+  // nothing is pending (never wait for a message). It re-enters the
+  // controller: the window's version runs Qt's event loop, so user commands
+  // and the outputs' events (a track's end starting the next one) may run
+  // inside it; today the controller does not guard against that.
   virtual void ProcessMessages() = 0;
-  // The file-filter edit box has the keyboard focus.
+  // The file-filter edit box has the keyboard focus; then Play applies the
+  // filter (ApplyFilter) instead of playing, and Pause does nothing.
   virtual bool FilterHasFocus() { return false; }
   virtual void ApplyFilter() {}
   // The grid: clear its multi-row selection, repaint, bracket a walk of the
-  // cursor so the grid does not follow every step.
+  // cursor so the grid does not follow every step. Begin and End always
+  // come in pairs from the controller, without nesting.
   virtual void ClearSelection() {}
   virtual void RepaintGrid() {}
   virtual void BeginGridUpdate() {}
   virtual void EndGridUpdate() {}
   // Raises (Set) or releases the timer resolution, in units of 100 ns
-  // (ProcUtils' SetTimerResolution in the window).
+  // (ProcUtils' SetTimerResolution in the window). Called with Set = true
+  // after every successful ASIO start; today the controller never releases
+  // it.
   virtual void SetTimerResolution(uint32_t Resolution100ns, bool Set) {}
-  // A track ran to its end (first thing AudioOutDone does). lirvo-play ends
-  // there; the window has nothing to do.
+  // A track ran to its end (first thing AudioOutDone does, before the next
+  // row starts). lirvo-play ends there; the window has nothing to do.
   virtual void TrackDone() {}
 };
 
@@ -106,9 +124,19 @@ class TPlaybackController {
   // Problems with the row are shown on the status line and nothing starts;
   // errors raised by the output's Run (and a track number the CUE splitter
   // refuses) reach the caller.
+  // Expects the outputs idle (the commands stop them first). Reads the CUE
+  // sheet on this thread (blocking on the file); for ASIO it then sleeps
+  // 100 ms and runs ProcessMessages. After a throw of its own or of Run
+  // nothing runs and no OnDone is attached; the chain may be partly linked, and FCurrentMark
+  // and FCurrentID already name the new row.
   void StartPlay();
   // Stops both outputs and waits for them, handling messages meanwhile.
+  // Blocks without a time-out of its own: as long as the run's last block
+  // takes (see TAuOutput::Stop). Then resets the inputs. Throws only what
+  // the host's ProcessMessages throws.
   void StopAudioOut();
+  // Pause / resume the output that is playing (paused); they block as
+  // TAuOutput::Pause / Resume do and pass on what those raise.
   void PausePlay();
   void ResumePlay();
   // Puts the cursor on the playing row; false (cursor unchanged) when that

@@ -6,7 +6,7 @@
 
 #include "audio/core/AuException.h"
 #include "audio/core/TextCodec.h"
-#include "audio/processors/AudioMisc.h"
+#include "audio/processors/CueSheet.h"
 
 namespace lirvo {
 

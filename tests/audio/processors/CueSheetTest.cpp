@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "audio/core/AuException.h"
-#include "audio/processors/AudioMisc.h"
+#include "audio/processors/CueSheet.h"
 
 using namespace lirvo;
 

@@ -10,7 +10,7 @@
 
 #include "audio/core/AuException.h"
 #include "audio/core/TextCodec.h"
-#include "audio/processors/AudioMisc.h"
+#include "audio/processors/CueSheet.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo;
