@@ -1,7 +1,5 @@
 #include "audio/core/AudioProcs.h"
 
-#include "audio/core/Pcm.h"
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -9,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+
+#include "audio/core/Pcm.h"
 
 // The scaling below relies on float arithmetic being done in float and double
 // arithmetic in double (SSE, not the x87 stack with its wider registers), so
