@@ -8,9 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <tmmintrin.h>
-#endif
+#include "audio/core/Pcm.h"
 
 // The scaling below relies on float arithmetic being done in float and double
 // arithmetic in double (SSE, not the x87 stack with its wider registers), so
@@ -58,13 +56,6 @@ inline T Load(const uint8_t* p) {
 template <class T>
 inline void Store(uint8_t* p, T v) {
   std::memcpy(p, &v, sizeof(T));
-}
-
-inline int32_t LoadInt24(const uint8_t* p) {
-  // Low byte unsigned, upper 16 bits signed: shift the three bytes to the top
-  // and back down arithmetically.
-  uint32_t u = uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24;
-  return int32_t(u) >> 8;
 }
 
 // Rounds to the nearest integer, ties to even (under the default rounding
@@ -170,55 +161,19 @@ inline void NarrowInPlace(uint8_t* buf, size_t n, Block block, One one) {
 }
 
 void Widen16Block(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    Store<uint32_t>(dst + 4 * i, uint32_t(Load<uint16_t>(src + 2 * i)) << 16);
-  }
+  PcmUnpack16To32(src, dst, n);
 }
 
+// One sample, read whole before it is written (src and dst may overlap).
 void Widen16One(const uint8_t* src, uint8_t* dst) {
-  Store<uint32_t>(dst, uint32_t(Load<uint16_t>(src)) << 16);
+  PcmPut<TPcmSample::S32LE>(dst, int32_t(uint32_t(PcmGet<TPcmSample::S16LE>(src)) << 16));
 }
 
 void Widen24One(const uint8_t* src, uint8_t* dst) {
-  uint32_t v = uint32_t(src[0]) << 8 | uint32_t(src[1]) << 16 | uint32_t(src[2]) << 24;
-  Store<uint32_t>(dst, v);
-}
-
-// Portable form: four samples (12 bytes, three 32-bit words) per step.
-size_t Widen24Words(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
-  size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const uint8_t* s = src + 3 * i;
-    uint32_t w0 = Load<uint32_t>(s);
-    uint32_t w1 = Load<uint32_t>(s + 4);
-    uint32_t w2 = Load<uint32_t>(s + 8);
-    uint8_t* d = dst + 4 * i;
-    Store<uint32_t>(d, w0 << 8);
-    Store<uint32_t>(d + 4, ((w0 >> 16) & 0xFF00u) | (w1 << 16));
-    Store<uint32_t>(d + 8, ((w1 >> 8) & 0xFFFF00u) | (w2 << 24));
-    Store<uint32_t>(d + 12, w2 & 0xFFFFFF00u);
-  }
-  return i;
+  PcmPut<TPcmSample::S32LE>(dst, int32_t(uint32_t(PcmGet<TPcmSample::S24LE>(src)) << 8));
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// Packed 24-bit samples need a byte shuffle, which plain SSE2 lacks, so the
-// compiler cannot vectorise the portable loop well (about a fifth of memcpy
-// speed). One SSSE3 shuffle per four samples brings it close to memcpy.
-// Returns the samples done; reads never reach past the n samples given.
-__attribute__((target("ssse3"))) size_t Widen24Ssse3(const uint8_t* __restrict src,
-                                                     uint8_t* __restrict dst, size_t n) {
-  const __m128i order = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
-  size_t i = 0;
-  // Each step loads 16 bytes for 12 bytes of samples: stop while 4 more
-  // bytes remain inside the block.
-  for (; i + 6 <= n; i += 4) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_shuffle_epi8(v, order));
-  }
-  return i;
-}
-
 bool DetectSsse3() {
   __builtin_cpu_init();  // may run before the runtime's own initialisation
   return __builtin_cpu_supports("ssse3");
@@ -232,14 +187,8 @@ std::atomic<bool> gUseShuffle{kHaveSsse3};
 
 // 24-bit samples to 32-bit (value x 256), Src and Dst disjoint.
 void Widen24Block(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
-#if defined(__x86_64__) || defined(__i386__)
-  size_t i = gUseShuffle.load(std::memory_order_relaxed) ? Widen24Ssse3(src, dst, n)
-                                                         : Widen24Words(src, dst, n);
-#else
-  size_t i = Widen24Words(src, dst, n);
-#endif
-  for (; i < n; ++i)
-    Widen24One(src + 3 * i, dst + 4 * i);
+  size_t i = gUseShuffle.load(std::memory_order_relaxed) ? PcmUnpack24To32Shuffle(src, dst, n) : 0;
+  PcmUnpack24To32(src + 3 * i, dst + 4 * i, n - i);
 }
 
 void MonoToStereoBlock(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
@@ -324,10 +273,7 @@ LIRVO_FLOAT_LOOP void SingleToInt24(float* Src, uint8_t* Dst, int32_t Count) {
   for (int32_t i = 0; i < Count; ++i) {
     float x = ClipUnit(Src[i]);
     Src[i] = x;
-    uint32_t v = uint32_t(FloorToInt(x * 8388607.0f));
-    Dst[3 * i] = uint8_t(v);
-    Dst[3 * i + 1] = uint8_t(v >> 8);
-    Dst[3 * i + 2] = uint8_t(v >> 16);
+    PcmPut<TPcmSample::S24LE>(Dst + 3 * size_t(i), FloorToInt(x * 8388607.0f));
   }
 }
 

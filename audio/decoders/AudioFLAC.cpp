@@ -1,12 +1,12 @@
 #include "audio/decoders/AudioFLAC.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 
 #include "audio/core/AuException.h"
+#include "audio/core/Pcm.h"
 #include "audio/core/TextCodec.h"
 #include "audio/decoders/LibraryBindings.h"
 
@@ -17,65 +17,6 @@ namespace {
 // The output width for a stream width: the next multiple of 8.
 uint32_t ContainerBits(uint32_t Bits) {
   return (Bits + 7) / 8 * 8;
-}
-
-inline void Put16(uint8_t* Out, uint32_t Value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    const uint16_t v = static_cast<uint16_t>(Value);
-    std::memcpy(Out, &v, 2);
-  } else {
-    Out[0] = static_cast<uint8_t>(Value);
-    Out[1] = static_cast<uint8_t>(Value >> 8);
-  }
-}
-
-inline void Put32(uint8_t* Out, uint32_t Value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(Out, &Value, 4);
-  } else {
-    Out[0] = static_cast<uint8_t>(Value);
-    Out[1] = static_cast<uint8_t>(Value >> 8);
-    Out[2] = static_cast<uint8_t>(Value >> 16);
-    Out[3] = static_cast<uint8_t>(Value >> 24);
-  }
-}
-
-// Interleaves Frames samples of each channel, shifted left by Shift (the
-// left-justification of a narrow stream), as Bytes-wide little-endian
-// samples; 8-bit samples become unsigned.
-template <int Bytes>
-void Interleave(uint8_t* Out, const FLAC__int32* const In[], uint32_t Channels, uint32_t Frames,
-                uint32_t Shift) {
-  auto put = [Shift](uint8_t* p, FLAC__int32 s) {
-    const uint32_t v = static_cast<uint32_t>(s) << Shift;
-    if constexpr (Bytes == 1) {
-      p[0] = static_cast<uint8_t>(v + 128);
-    } else if constexpr (Bytes == 2) {
-      Put16(p, v);
-    } else if constexpr (Bytes == 3) {
-      p[0] = static_cast<uint8_t>(v);
-      p[1] = static_cast<uint8_t>(v >> 8);
-      p[2] = static_cast<uint8_t>(v >> 16);
-    } else {
-      Put32(p, v);
-    }
-  };
-  if (Channels == 2) {
-    // The common case, kept free of the inner channel loop.
-    const FLAC__int32* l = In[0];
-    const FLAC__int32* r = In[1];
-    for (uint32_t i = 0; i < Frames; ++i) {
-      put(Out, l[i]);
-      put(Out + Bytes, r[i]);
-      Out += 2 * Bytes;
-    }
-    return;
-  }
-  for (uint32_t i = 0; i < Frames; ++i)
-    for (uint32_t c = 0; c < Channels; ++c) {
-      put(Out, In[c][i]);
-      Out += Bytes;
-    }
 }
 
 }  // namespace
@@ -310,21 +251,16 @@ FLAC__StreamDecoderWriteStatus TFLACIn::FlacWrite(const FLAC__Frame& Frame,
   FBlockSize = Frame.header.blocksize;
   BytesPerBlock = FBlockSize * (bits / 8) * channels;
   if (BytesPerBlock > Buff.size()) Buff.resize(BytesPerBlock);
-  uint8_t* out = Buff.data();
-  switch (bits) {
-    case 8:
-      Interleave<1>(out, Buffer, channels, FBlockSize, shift);
-      break;
-    case 16:
-      Interleave<2>(out, Buffer, channels, FBlockSize, shift);
-      break;
-    case 24:
-      Interleave<3>(out, Buffer, channels, FBlockSize, shift);
-      break;
-    default:
-      Interleave<4>(out, Buffer, channels, FBlockSize, shift);
-      break;
-  }
+  // A narrow stream (12 or 20 bits) is left-justified in its container;
+  // 8-bit samples become unsigned.
+  TPcmSample layout = TPcmSample::S32LE;
+  if (bits == 8)
+    layout = TPcmSample::U8;
+  else if (bits == 16)
+    layout = TPcmSample::S16LE;
+  else if (bits == 24)
+    layout = TPcmSample::S24LE;
+  PcmInterleave(Buffer, channels, FBlockSize, shift, layout, Buff.data());
   FFrameWritten = true;
   FAnyFrame = true;
   return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/core/AuException.h"
+#include "audio/core/Pcm.h"
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
 #include "audio/lib/ffmpeg/FrameReader.h"
 
@@ -163,19 +164,6 @@ int32_t TApeDecompressor::Open(const std::string& FileName) {
   return ERROR_SUCCESS;
 }
 
-namespace {
-
-// Copies Count samples of Width bytes, taken from byte From of each source
-// sample, from one channel into its place in interleaved blocks. The width
-// is a constant, so the copies compile to plain loads and stores.
-template <int Width, int From>
-void CopyChannel(const uint8_t* Src, size_t SrcStep, uint8_t* Dst, size_t DstStep, int Count) {
-  for (int i = 0; i < Count; ++i, Src += SrcStep, Dst += DstStep)
-    std::memcpy(Dst, Src + From, Width);
-}
-
-}  // namespace
-
 void TApeDecompressor::CopyBlocks(uint8_t* Out, int Count) const {
   const AVSampleFormat fmt = static_cast<AVSampleFormat>(Frame->format);
   const bool planar = av_sample_fmt_is_planar(fmt);
@@ -189,12 +177,15 @@ void TApeDecompressor::CopyBlocks(uint8_t* Out, int Count) const {
         planar ? Frame->extended_data[c] + static_cast<size_t>(FrameOffset) * inBytes
                : Frame->extended_data[0] + (static_cast<size_t>(FrameOffset) * ch + c) * inBytes;
     uint8_t* dst = Out + static_cast<size_t>(c) * outBytes;
+    const size_t n = Count > 0 ? static_cast<size_t>(Count) : 0;
+    // Each channel into its place in the interleaved blocks; 24-bit samples
+    // arrive in the top three bytes of 32-bit words.
     if (inBytes == 1)
-      CopyChannel<1, 0>(src, srcStep, dst, dstStep, Count);
+      PcmCopySamples(src, srcStep, dst, dstStep, n, 1, 0);
     else if (inBytes == 2)
-      CopyChannel<2, 0>(src, srcStep, dst, dstStep, Count);
-    else  // 24-bit samples arrive in the top three bytes of 32-bit words
-      CopyChannel<3, 1>(src, srcStep, dst, dstStep, Count);
+      PcmCopySamples(src, srcStep, dst, dstStep, n, 2, 0);
+    else
+      PcmCopySamples(src, srcStep, dst, dstStep, n, 3, 1);
   }
 }
 

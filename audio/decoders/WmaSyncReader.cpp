@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/core/Pcm.h"
 #include "audio/core/TextCodec.h"
 #include "audio/tags/Id3Tags.h"
 
@@ -354,9 +355,7 @@ bool ConvertFrame(wma_sync_reader& r, const AVFrame* Frame, int Skip) {
   size_t values = static_cast<size_t>(n) * outCh;
   if (outBytes == 3) {
     // 24-bit output: the top three bytes of each 32-bit value, packed.
-    uint8_t* p = r.buffer.data();
-    for (size_t i = 0; i < values; ++i)
-      std::memmove(p + i * 3, p + i * 4 + 1, 3);
+    PcmPack32To24InPlace(r.buffer.data(), values);
   }
   const uint64_t total = static_cast<uint64_t>(values) * outBytes;
   if (total > UINT32_MAX) return false;

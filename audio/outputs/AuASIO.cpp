@@ -11,6 +11,7 @@
 #include "audio/core/AudioProcs.h"
 #include "audio/core/EventHandler.h"
 #include "audio/core/FileInputs.h"
+#include "audio/core/Pcm.h"
 #include "audio/core/Pool.h"
 #include "audio/outputs/AsioHost_Define.h"
 
@@ -43,11 +44,13 @@ void PollSleep(int32_t Ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
 }
 
-template <uint32_t C>
-void Deinterleave32Fixed(const int32_t* Src, int32_t* const* Dst, uint32_t Frames) {
-  for (uint32_t f = 0; f < Frames; ++f)
-    for (uint32_t c = 0; c < C; ++c)
-      Dst[c][f] = Src[f * C + c];
+// The driver's channel buffers as typed pointers, at most kMaxAsioChannels.
+template <class T>
+uint32_t TypedBuffers(void* const* Dst, uint32_t Chans, T** Out) {
+  const uint32_t ch = std::min(Chans, kMaxAsioChannels);
+  for (uint32_t c = 0; c < ch; ++c)
+    Out[c] = static_cast<T*>(Dst[c]);
+  return ch;
 }
 
 }  // namespace
@@ -726,51 +729,25 @@ void TASIOAudioOut::CbSampleRateDidChange(ASIOSampleRate Rate) noexcept {
 void TASIOAudioOut::DeinterleaveToAsio32(const int32_t* Src, void* const* Dst, uint32_t Chans,
                                          uint32_t Frames) {
   if (Frames == 0 || Chans == 0) return;
-  const uint32_t ch = std::min(Chans, kMaxAsioChannels);
   int32_t* d[kMaxAsioChannels];
-  for (uint32_t c = 0; c < ch; ++c)
-    d[c] = static_cast<int32_t*>(Dst[c]);
-  switch (Chans) {
-    case 2:
-      Deinterleave32Fixed<2>(Src, d, Frames);
-      return;
-    case 4:
-      Deinterleave32Fixed<4>(Src, d, Frames);
-      return;
-    case 6:
-      Deinterleave32Fixed<6>(Src, d, Frames);
-      return;
-    case 8:
-      Deinterleave32Fixed<8>(Src, d, Frames);
-      return;
-    default:
-      for (uint32_t f = 0; f < Frames; ++f)
-        for (uint32_t c = 0; c < ch; ++c)
-          d[c][f] = Src[f * Chans + c];
-  }
+  const uint32_t ch = TypedBuffers(Dst, Chans, d);
+  PcmDeinterleave32(Src, Chans, d, ch, Frames);
 }
 
 void TASIOAudioOut::DeinterleaveToAsio16(const int16_t* Src, void* const* Dst, uint32_t Chans,
                                          uint32_t Frames) {
   if (Frames == 0 || Chans == 0) return;
-  const uint32_t ch = std::min(Chans, kMaxAsioChannels);
-  for (uint32_t c = 0; c < ch; ++c) {
-    auto* d = static_cast<int16_t*>(Dst[c]);
-    for (uint32_t f = 0; f < Frames; ++f)
-      d[f] = Src[f * Chans + c];
-  }
+  int16_t* d[kMaxAsioChannels];
+  const uint32_t ch = TypedBuffers(Dst, Chans, d);
+  PcmDeinterleave16(Src, Chans, d, ch, Frames);
 }
 
 void TASIOAudioOut::DeinterleaveToAsioFloat(const int32_t* Src, void* const* Dst, uint32_t Chans,
                                             uint32_t Frames) {
   if (Frames == 0 || Chans == 0) return;
-  const uint32_t ch = std::min(Chans, kMaxAsioChannels);
-  constexpr float kScale = 1.0f / 2147483648.0f;
-  for (uint32_t c = 0; c < ch; ++c) {
-    auto* d = static_cast<float*>(Dst[c]);
-    for (uint32_t f = 0; f < Frames; ++f)
-      d[f] = static_cast<float>(Src[f * Chans + c]) * kScale;
-  }
+  float* d[kMaxAsioChannels];
+  const uint32_t ch = TypedBuffers(Dst, Chans, d);
+  PcmDeinterleaveToFloat(Src, Chans, d, ch, Frames);
 }
 
 }  // namespace lirvo

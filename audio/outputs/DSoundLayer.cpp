@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "audio/core/AuException.h"
+#include "audio/core/Pcm.h"
 #include "audio/core/TextCodec.h"
 
 namespace lirvo {
@@ -135,31 +136,24 @@ void CopyAtVolume(DSOut& ds, uint8_t* Dst, const uint8_t* Src, uint32_t Bytes) {
   switch (ds.Format) {
     case SND_PCM_FORMAT_U8:
       for (uint32_t i = 0; i < Bytes; ++i)
-        Dst[i] = static_cast<uint8_t>(Clamp<int>((Src[i] - 128) * g, -128, 127) + 128);
+        PcmPut<TPcmSample::U8>(Dst + i, Clamp<int>(PcmGet<TPcmSample::U8>(Src + i) * g, -128, 127));
       break;
     case SND_PCM_FORMAT_S16_LE:
       for (uint32_t i = 0; i + 1 < Bytes; i += 2) {
-        int16_t s;
-        std::memcpy(&s, Src + i, 2);
-        int16_t r = Clamp<int16_t>(s * g, -32768, 32767);
-        std::memcpy(Dst + i, &r, 2);
+        const int32_t s = PcmGet<TPcmSample::S16LE>(Src + i);
+        PcmPut<TPcmSample::S16LE>(Dst + i, Clamp<int16_t>(s * g, -32768, 32767));
       }
       break;
     case SND_PCM_FORMAT_S24_3LE:
       for (uint32_t i = 0; i + 2 < Bytes; i += 3) {
-        int32_t s = Src[i] | (Src[i + 1] << 8) | (static_cast<int8_t>(Src[i + 2]) * 65536);
-        int32_t r = Clamp<int32_t>(s * g, -8388608, 8388607);
-        Dst[i] = static_cast<uint8_t>(r);
-        Dst[i + 1] = static_cast<uint8_t>(r >> 8);
-        Dst[i + 2] = static_cast<uint8_t>(r >> 16);
+        const int32_t s = PcmGet<TPcmSample::S24LE>(Src + i);
+        PcmPut<TPcmSample::S24LE>(Dst + i, Clamp<int32_t>(s * g, -8388608, 8388607));
       }
       break;
     case SND_PCM_FORMAT_S32_LE:
       for (uint32_t i = 0; i + 3 < Bytes; i += 4) {
-        int32_t s;
-        std::memcpy(&s, Src + i, 4);
-        int32_t r = Clamp<int32_t>(s * g, INT32_MIN, INT32_MAX);
-        std::memcpy(Dst + i, &r, 4);
+        const int32_t s = PcmGet<TPcmSample::S32LE>(Src + i);
+        PcmPut<TPcmSample::S32LE>(Dst + i, Clamp<int32_t>(s * g, INT32_MIN, INT32_MAX));
       }
       break;
     default:

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "audio/core/Pcm.h"
 #include "audio/core/ThreadSetup.h"
 #include "audio/lib/alsa/AlsaHandles.h"
 
@@ -76,16 +77,6 @@ ConfigPtr LoadConfig(const std::string& Text) {
   snd_input_close(in);
   if (err < 0) return {};
   return cfg;
-}
-
-inline int32_t Round16(int32_t s) {
-  if (s >= 0x7FFF8000) return 0x7FFF;
-  return (s + 0x8000) >> 16;
-}
-
-inline int32_t Round24(int32_t s) {
-  if (s >= 0x7FFFFF80) return 0x7FFFFF;
-  return (s + 0x80) >> 8;
 }
 
 uint64_t NowNs() {
@@ -561,58 +552,25 @@ class TAlsaDirectDriver final : public TAsioHostObject {
 
 void InterleaveToCard(const int32_t* const* Src, uint32_t CardChannels, uint32_t Frames,
                       snd_pcm_format_t Format, uint8_t* Dst) {
-  const uint32_t ch = CardChannels;
+  TPcmSample layout;
   switch (Format) {
-    case SND_PCM_FORMAT_S32_LE: {
-      for (uint32_t c = 0; c < ch; ++c) {
-        const int32_t* s = Src[c];
-        uint8_t* d = Dst + c * 4;
-        for (uint32_t f = 0; f < Frames; ++f, d += 4 * ch) {
-          const int32_t v = s ? s[f] : 0;
-          std::memcpy(d, &v, 4);
-        }
-      }
+    case SND_PCM_FORMAT_S32_LE:
+      layout = TPcmSample::S32LE;
       break;
-    }
-    case SND_PCM_FORMAT_S24_LE: {
-      for (uint32_t c = 0; c < ch; ++c) {
-        const int32_t* s = Src[c];
-        uint8_t* d = Dst + c * 4;
-        for (uint32_t f = 0; f < Frames; ++f, d += 4 * ch) {
-          const int32_t v = s ? Round24(s[f]) : 0;
-          std::memcpy(d, &v, 4);
-        }
-      }
+    case SND_PCM_FORMAT_S24_LE:
+      layout = TPcmSample::S24In32LE;
       break;
-    }
-    case SND_PCM_FORMAT_S24_3LE: {
-      for (uint32_t c = 0; c < ch; ++c) {
-        const int32_t* s = Src[c];
-        uint8_t* d = Dst + c * 3;
-        for (uint32_t f = 0; f < Frames; ++f, d += 3 * ch) {
-          const uint32_t v = s ? static_cast<uint32_t>(Round24(s[f])) : 0;
-          d[0] = static_cast<uint8_t>(v);
-          d[1] = static_cast<uint8_t>(v >> 8);
-          d[2] = static_cast<uint8_t>(v >> 16);
-        }
-      }
+    case SND_PCM_FORMAT_S24_3LE:
+      layout = TPcmSample::S24LE;
       break;
-    }
-    case SND_PCM_FORMAT_S16_LE: {
-      for (uint32_t c = 0; c < ch; ++c) {
-        const int32_t* s = Src[c];
-        uint8_t* d = Dst + c * 2;
-        for (uint32_t f = 0; f < Frames; ++f, d += 2 * ch) {
-          const int16_t v = s ? static_cast<int16_t>(Round16(s[f])) : 0;
-          std::memcpy(d, &v, 2);
-        }
-      }
+    case SND_PCM_FORMAT_S16_LE:
+      layout = TPcmSample::S16LE;
       break;
-    }
     default:
-      std::memset(Dst, 0, static_cast<size_t>(Frames) * ch * 4);
-      break;
+      std::memset(Dst, 0, static_cast<size_t>(Frames) * CardChannels * 4);
+      return;
   }
+  PcmInterleaveRounded(Src, CardChannels, Frames, layout, Dst);
 }
 
 std::vector<TAlsaDirectDevice> ListAlsaDirectDevices() {
