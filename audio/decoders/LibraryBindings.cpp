@@ -2,14 +2,11 @@
 
 #include <FLAC/format.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include <atomic>
 #include <mutex>
 
 #include "audio/core/Pool.h"
+#include "audio/lib/ffmpeg/FfmpegHandles.h"
 
 namespace lirvo {
 
@@ -51,7 +48,7 @@ bool FlacImageLoaded() {
 void LoadMacImage() {
   std::lock_guard<std::recursive_mutex> lock(LoadLibCS);
   if (gMacLoaded) return;
-  if (!gMacAvailable || avcodec_find_decoder(AV_CODEC_ID_APE) == nullptr) {
+  if (!gMacAvailable || !ffmpeg::HasDecoder(AV_CODEC_ID_APE)) {
     SetError("FFmpeg has no Monkey's Audio decoder");
     return;
   }

@@ -9,8 +9,8 @@
 
 #include "audio/core/AuException.h"
 #include "audio/core/Pcm.h"
+#include "audio/decoders/FrameSeeker.h"
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
-#include "audio/lib/ffmpeg/FrameReader.h"
 
 namespace lirvo {
 
@@ -46,7 +46,7 @@ struct TApeDecompressor {
   std::unique_ptr<TAuFileStream> File;
   ffmpeg::IOContextPtr IO;
   ffmpeg::FormatContextPtr Format;
-  ffmpeg::TFrameReader Reader;
+  TFrameSeeker Reader;
 
   int32_t Version = 0;
   int32_t Compression = 0;
@@ -151,13 +151,13 @@ int32_t TApeDecompressor::Open(const std::string& FileName) {
     Flags = e[4] | e[5] << 8;
   }
   TotalBlocks = st->duration != AV_NOPTS_VALUE && st->duration > 0 ? st->duration : 0;
-  const int entries = avformat_index_get_entries_count(st);
-  FramePos.reserve(static_cast<size_t>(std::max(0, entries)));
-  for (int i = 0; i < entries; ++i)
-    FramePos.push_back(avformat_index_get_entry(st, i)->pos);
+  const std::vector<ffmpeg::TIndexEntry> frames = ffmpeg::IndexEntries(st);
+  const auto entries = static_cast<int64_t>(frames.size());
+  FramePos.reserve(frames.size());
+  for (const ffmpeg::TIndexEntry& e : frames)
+    FramePos.push_back(e.Pos);
   if (entries >= 2)
-    BlocksPerFrame =
-        avformat_index_get_entry(st, 1)->timestamp - avformat_index_get_entry(st, 0)->timestamp;
+    BlocksPerFrame = frames[1].Timestamp - frames[0].Timestamp;
   else
     BlocksPerFrame = TotalBlocks;
   FinalFrameBlocks = entries > 0 ? TotalBlocks - (entries - 1) * BlocksPerFrame : 0;

@@ -6,6 +6,7 @@
 
 #include "audio/core/AuException.h"
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
+#include "audio/lib/ffmpeg/FrameReader.h"
 
 namespace lirvo {
 
@@ -124,11 +125,6 @@ AVChannelLayout LayoutOf(const AVChannelLayout& In) {
   return out;
 }
 
-struct LayoutHolder {
-  AVChannelLayout L{};
-  ~LayoutHolder() { av_channel_layout_uninit(&L); }
-};
-
 // Decodes an in-memory WAV image to packed PCM.
 class PayloadDecoder {
  public:
@@ -141,49 +137,40 @@ class PayloadDecoder {
     FFormat = OpenInput(FIO.get(), "wav", err);
     if (!FFormat) return Fail(AVERROR_INVALIDDATA, err);
     if (FFormat->nb_streams < 1) return Fail(TWaveConverter::kNotPossible, "No audio stream");
-    AVStream* st = FFormat->streams[0];
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec) return Fail(TWaveConverter::kNotPossible, "No decoder for the format");
-    FCodec.reset(avcodec_alloc_context3(codec));
-    if (!FCodec) return Fail(AVERROR(ENOMEM), "Out of memory");
-    int rc = avcodec_parameters_to_context(FCodec.get(), st->codecpar);
-    if (rc < 0) return Fail(rc, ErrorText(rc));
-    FCodec->pkt_timebase = st->time_base;
-    rc = avcodec_open2(FCodec.get(), codec, nullptr);
+    const int rc = FReader.Open(FFormat.get(), 0);
+    if (rc == AVERROR_DECODER_NOT_FOUND)
+      return Fail(TWaveConverter::kNotPossible, "No decoder for the format");
+    if (rc == AVERROR(ENOMEM)) return Fail(rc, "Out of memory");
     if (rc < 0) return Fail(rc, ErrorText(rc));
     return 0;
   }
 
   // The format a frame-less guess gives: the decoder's own after opening.
   void Guess(int& Channels, int& Rate, int& Bits) const {
-    Channels = FCodec->ch_layout.nb_channels;
-    Rate = FCodec->sample_rate;
-    Bits = av_get_bytes_per_sample(TargetFormat(FCodec->sample_fmt)) * 8;
+    const AVCodecContext* codec = FReader.Codec();
+    Channels = codec->ch_layout.nb_channels;
+    Rate = codec->sample_rate;
+    Bits = av_get_bytes_per_sample(TargetFormat(codec->sample_fmt)) * 8;
   }
 
   // Decodes everything into Out; the format comes from the first frame.
   int Run(std::vector<uint8_t>& Out, uint64_t Limit, int& Channels, int& Rate, int& Bits) {
-    PacketPtr pkt(av_packet_alloc());
-    FramePtr frame(av_frame_alloc());
-    if (!pkt || !frame) return Fail(AVERROR(ENOMEM), "Out of memory");
     bool draining = false;
     for (;;) {
       if (!draining) {
-        int rc = av_read_frame(FFormat.get(), pkt.get());
-        if (rc < 0) {
+        if (FReader.ReadPacket() < 0) {
           draining = true;
-          avcodec_send_packet(FCodec.get(), nullptr);
+          FReader.SendEnd();
         } else {
           // A damaged packet is dropped and decoding goes on, as players do.
-          if (pkt->stream_index == 0) avcodec_send_packet(FCodec.get(), pkt.get());
-          av_packet_unref(pkt.get());
+          FReader.SendPacket();
         }
       }
       for (;;) {
-        int rc = avcodec_receive_frame(FCodec.get(), frame.get());
+        int rc = FReader.ReceiveFrame();
         if (rc == 0) {
-          rc = Append(frame.get(), Out, Limit);
-          av_frame_unref(frame.get());
+          rc = Append(FReader.Frame(), Out, Limit);
+          FReader.DropFrame();
           if (rc != 0) return rc;
           continue;
         }
@@ -210,40 +197,27 @@ class PayloadDecoder {
       FOutRate = F->sample_rate;
       FOutFormat = TargetFormat(F->format);
     }
-    if (!FSwr || F->format != FInFormat || F->sample_rate != FInRate ||
-        av_channel_layout_compare(&F->ch_layout, &FInLayout.L) != 0) {
+    if (!FSwr.MadeFor(F)) {
       // The first frame, or a stream that changes its format on the way:
       // (re)build the conversion to the format chosen at the first frame.
-      av_channel_layout_uninit(&FInLayout.L);
-      av_channel_layout_copy(&FInLayout.L, &F->ch_layout);
-      FInFormat = F->format;
-      FInRate = F->sample_rate;
-      LayoutHolder in;
+      ChannelLayout in;
       in.L = LayoutOf(F->ch_layout);
-      SwrContext* swr = nullptr;
-      int rc =
-          swr_alloc_set_opts2(&swr, &FOutLayout.L, FOutFormat, FOutRate, &in.L,
-                              static_cast<AVSampleFormat>(F->format), F->sample_rate, 0, nullptr);
-      FSwr.reset(swr);
-      if (rc < 0) return Fail(rc, ErrorText(rc));
-      rc = swr_init(FSwr.get());
+      const int rc = FSwr.Make(F, in.L, FOutFormat, FOutLayout.L, FOutRate);
       if (rc < 0) return Fail(rc, ErrorText(rc));
     }
-    return Convert(static_cast<const uint8_t**>(static_cast<void*>(F->extended_data)),
-                   F->nb_samples, Out, Limit);
+    return Convert(F->extended_data, F->nb_samples, Out, Limit);
   }
 
-  int Convert(const uint8_t** In, int Count, std::vector<uint8_t>& Out, uint64_t Limit) {
+  int Convert(const uint8_t* const* In, int Count, std::vector<uint8_t>& Out, uint64_t Limit) {
     const int frameBytes = FOutLayout.L.nb_channels * av_get_bytes_per_sample(FOutFormat);
-    const int room = swr_get_out_samples(FSwr.get(), Count);
+    const int room = FSwr.OutSamples(Count);
     if (room < 0) return Fail(room, ErrorText(room));
     if (room == 0) return 0;
     const uint64_t need = Out.size() + static_cast<uint64_t>(room) * frameBytes;
     if (need > Limit) return Fail(TWaveConverter::kNotPossible, "The decoded data are too large");
     const size_t at = Out.size();
     Out.resize(static_cast<size_t>(need));
-    uint8_t* dst = Out.data() + at;
-    const int got = swr_convert(FSwr.get(), &dst, room, In, Count);
+    const int got = FSwr.Convert(Out.data() + at, room, In, Count);
     if (got < 0) {
       Out.resize(at);
       return Fail(got, ErrorText(got));
@@ -266,14 +240,11 @@ class PayloadDecoder {
 
   IOContextPtr FIO;
   FormatContextPtr FFormat;
-  CodecContextPtr FCodec;
-  SwrPtr FSwr;
-  LayoutHolder FOutLayout;
-  LayoutHolder FInLayout;
+  TFrameReader FReader;
+  TResampler FSwr;
+  ChannelLayout FOutLayout;
   AVSampleFormat FOutFormat = AV_SAMPLE_FMT_S16;
   int FOutRate = 0;
-  int FInFormat = -1;
-  int FInRate = 0;
 };
 
 // The WAV image FFmpeg's demuxer reads: the held format record and the
@@ -318,9 +289,7 @@ TWaveConverter::TWaveConverter() {
 }
 
 bool TWaveConverter::CanDecode(uint16_t FormatTag) {
-  const AVCodecTag* tables[] = {avformat_get_riff_audio_tags(), nullptr};
-  const AVCodecID id = av_codec_get_id(tables, FormatTag);
-  return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
+  return HasRiffAudioDecoder(FormatTag);
 }
 
 void TWaveConverter::LoadStream(TStream* Stream) {

@@ -180,27 +180,12 @@ std::vector<std::string_view> MetadataKeys(std::string_view Name) {
   return {Name};
 }
 
-bool IsFloatFormat(AVSampleFormat Format) {
-  switch (av_get_packed_sample_fmt(Format)) {
-    case AV_SAMPLE_FMT_U8:
-    case AV_SAMPLE_FMT_S16:
-    case AV_SAMPLE_FMT_S32:
-      return false;
-    default:
-      return true;
-  }
-}
-
 // The native facts of an audio stream. The decoder's sample format is known
 // once it is opened (some decoders only pass it on through their context).
 bool DescribeStream(AVStream* St, wma_output& Out) {
   const AVCodecParameters* par = St->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec) return false;
-  ffmpeg::CodecContextPtr ctx(avcodec_alloc_context3(codec));
-  if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 ||
-      avcodec_open2(ctx.get(), codec, nullptr) < 0)
-    return false;
+  ffmpeg::CodecContextPtr ctx;
+  if (ffmpeg::OpenDecoder(par, AVRational{0, 1}, ctx) < 0) return false;
   AVSampleFormat fmt = ctx->sample_fmt != AV_SAMPLE_FMT_NONE
                            ? ctx->sample_fmt
                            : static_cast<AVSampleFormat>(par->format);
@@ -208,7 +193,7 @@ bool DescribeStream(AVStream* St, wma_output& Out) {
       ctx->ch_layout.nb_channels > 0 ? ctx->ch_layout.nb_channels : par->ch_layout.nb_channels;
   Out.native_rate = ctx->sample_rate > 0 ? ctx->sample_rate : par->sample_rate;
   if (Out.native_channels <= 0 || Out.native_rate <= 0) return false;
-  if (fmt == AV_SAMPLE_FMT_NONE || IsFloatFormat(fmt)) {
+  if (fmt == AV_SAMPLE_FMT_NONE || ffmpeg::IsFloatSampleFormat(fmt)) {
     Out.native_bits = 0;
   } else {
     switch (av_get_packed_sample_fmt(fmt)) {
@@ -288,7 +273,7 @@ bool TryOpen(wma_sync_reader& r, TStream* Source, int64_t Base) {
   }
   // Probing the streams as the command-line tool does also settles the
   // duration it reports.
-  avformat_find_stream_info(r.reader.get(), nullptr);
+  ffmpeg::FindStreamInfo(r.reader.get());
   return true;
 }
 
@@ -315,42 +300,25 @@ bool ConvertFrame(wma_sync_reader& r, const AVFrame* Frame, int Skip) {
                                 : outBytes == 2 ? AV_SAMPLE_FMT_S16
                                                 : AV_SAMPLE_FMT_S32;
   const int workBytes = av_get_bytes_per_sample(outFmt);
-  const bool sameLayout = av_channel_layout_compare(&Frame->ch_layout, &r.conv_layout) == 0;
-  if (!r.converter || Frame->format != r.conv_format || Frame->sample_rate != r.conv_rate ||
-      !sameLayout) {
-    AVChannelLayout in{};
+  if (!r.converter.MadeFor(Frame)) {
+    ffmpeg::ChannelLayout in;
     if (Frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || Frame->ch_layout.nb_channels <= 0)
-      av_channel_layout_default(&in, Frame->ch_layout.nb_channels);
-    else if (av_channel_layout_copy(&in, &Frame->ch_layout) < 0)
+      av_channel_layout_default(&in.L, Frame->ch_layout.nb_channels);
+    else if (av_channel_layout_copy(&in.L, &Frame->ch_layout) < 0)
       return false;
-    AVChannelLayout out{};
-    if (in.nb_channels == outCh)
-      av_channel_layout_copy(&out, &in);
+    ffmpeg::ChannelLayout out;
+    if (in.L.nb_channels == outCh)
+      av_channel_layout_copy(&out.L, &in.L);
     else
-      av_channel_layout_default(&out, outCh);
-    SwrContext* swr = nullptr;
-    int rc = swr_alloc_set_opts2(&swr, &out, outFmt, r.SampleRate, &in,
-                                 static_cast<AVSampleFormat>(Frame->format), Frame->sample_rate, 0,
-                                 nullptr);
-    av_channel_layout_uninit(&out);
-    av_channel_layout_uninit(&in);
-    r.converter.reset(swr);
-    if (rc < 0 || swr_init(swr) < 0) {
-      r.converter.reset();
-      return false;
-    }
-    r.conv_format = Frame->format;
-    r.conv_rate = Frame->sample_rate;
-    av_channel_layout_uninit(&r.conv_layout);
-    av_channel_layout_copy(&r.conv_layout, &Frame->ch_layout);
+      av_channel_layout_default(&out.L, outCh);
+    if (r.converter.Make(Frame, in.L, outFmt, out.L, r.SampleRate) < 0) return false;
   }
-  const int capacity = swr_get_out_samples(r.converter.get(), Frame->nb_samples);
+  const int capacity = r.converter.OutSamples(Frame->nb_samples);
   if (capacity <= 0) return false;
   const size_t need = static_cast<size_t>(capacity) * outCh * workBytes;
   if (r.buffer.size() < need) r.buffer.resize(need);
-  uint8_t* dst = r.buffer.data();
-  const int n = swr_convert(r.converter.get(), &dst, capacity,
-                            const_cast<const uint8_t**>(Frame->extended_data), Frame->nb_samples);
+  const int n =
+      r.converter.Convert(r.buffer.data(), capacity, Frame->extended_data, Frame->nb_samples);
   if (n <= 0) return false;
   size_t values = static_cast<size_t>(n) * outCh;
   if (outBytes == 3) {
@@ -373,10 +341,7 @@ wma_sync_reader::~wma_sync_reader() {
 
 void wma_close_reader(wma_sync_reader& r) {
   r.decoder.Close();
-  r.converter.reset();
-  av_channel_layout_uninit(&r.conv_layout);
-  r.conv_format = -1;
-  r.conv_rate = 0;
+  r.converter.Reset();
   r.reader.reset();
   r.AudioStream.reset();
   r.StreamView.reset();
@@ -496,7 +461,7 @@ void wma_select_format(wma_sync_reader& r, bool Discrete, int32_t Index) {
   r.BitsPerSample = o->current.BitsPerSample;
   r.SampleRate = o->current.SampleRate;
   // Samples decoded in the former format are not handed out.
-  r.converter.reset();
+  r.converter.Reset();
   r.length = 0;
   r.offset = 0;
 }

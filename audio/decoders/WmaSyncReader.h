@@ -1,8 +1,8 @@
 #pragma once
 // The reader layer of the WMA/MP3 input: plain functions over one record,
-// wma_sync_reader, holding every call into the decoding library (FFmpeg:
-// libavformat, libavcodec, libswresample). The input itself uses only this
-// layer.
+// wma_sync_reader, over the decoding library (FFmpeg, through the helpers of
+// audio/lib/ffmpeg and the seeking of TFrameSeeker). The input itself uses
+// only this layer.
 //
 // Outputs are the file's audio streams. Each offers integer PCM formats at
 // its native rate: an integer decoder (WMA Lossless, for instance) its own
@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "audio/core/Stream.h"
+#include "audio/decoders/FrameSeeker.h"
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
-#include "audio/lib/ffmpeg/FrameReader.h"
 
 namespace lirvo {
 
@@ -56,11 +56,8 @@ struct wma_sync_reader {
   std::unique_ptr<TStream> StreamView;
   ffmpeg::IOContextPtr AudioStream;  // the I/O adapter over that stream
   ffmpeg::FormatContextPtr reader;   // the demuxer; null when none could be opened
-  ffmpeg::TFrameReader decoder;      // decodes the chosen output
-  ffmpeg::SwrPtr converter;          // to the chosen format, made for the frames' layout
-  int conv_format = -1;              // the frame format, layout and rate converter was made for
-  AVChannelLayout conv_layout{};
-  int conv_rate = 0;
+  TFrameSeeker decoder;              // decodes the chosen output
+  ffmpeg::TResampler converter;      // to the chosen format, made for the frames' layout
 
   std::vector<uint8_t> buffer;  // the decoded sample being handed out
   uint32_t length = 0;          // its bytes

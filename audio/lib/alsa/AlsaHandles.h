@@ -1,11 +1,14 @@
 #pragma once
-// RAII owners of alsa-lib's handles. Policy (which device, which format,
-// how to pace) stays in the outputs; this file only owns and releases.
+// RAII owners of alsa-lib's handles and the text of its error codes. Policy
+// (which device, which format, how to pace) stays in the outputs; this file
+// only owns, releases and reports.
 
 #include <alsa/asoundlib.h>
 
 #include <memory>
 #include <string>
+
+#include "audio/core/AuException.h"
 
 namespace lirvo::alsa {
 
@@ -51,6 +54,18 @@ inline SwParamsPtr MakeSwParams() {
 // The text of an alsa-lib error code.
 inline std::string ErrorText(int Code) {
   return snd_strerror(Code);
+}
+
+// "Context: text of Code".
+inline std::string ErrorMessage(int Code, const char* Context) {
+  return std::string(Context) + ": " + ErrorText(Code);
+}
+
+// Returns Code when it is not an error (>= 0); otherwise throws EAuException
+// with ErrorMessage(Code, Context), e.g. Check(err, "snd_pcm_hw_params").
+inline int Check(int Code, const char* Context) {
+  if (Code < 0) throw EAuException(ErrorMessage(Code, Context));
+  return Code;
 }
 
 }  // namespace lirvo::alsa

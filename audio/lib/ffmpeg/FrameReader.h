@@ -1,30 +1,13 @@
 #pragma once
-// Decodes one audio stream of an open demuxer frame by frame and knows, for
-// every frame it hands out, where its first sample lies in the order of a
-// decode of the whole file from its start (the order the command-line tool
-// produces). Seeking lands exactly on a sample: the reader moves the demuxer
-// to a point before the target, lets the decoder warm up there, and drops
-// everything before the target.
-//
-// How the position is known again after the demuxer moved:
-// - streams whose timestamps count single samples (MP3, APE): the timestamp
-//   of the first frame decoded gives it;
-// - other streams (ASF counts milliseconds): every packet decoded in order
-//   from a known position is remembered with the number of samples decoded
-//   before it, and after a move the count resumes at such a packet once a few
-//   packets have warmed the decoder up. A target beyond the packets seen so
-//   far is reached by decoding forward from the last of them.
-// When neither works (a stream without timestamps, a demuxer that cannot
-// seek) the reader goes back to the start and decodes forward, which is
-// slower but still exact.
-//
-// Decoding errors are handled as the command-line tool handles them: the
-// packet is dropped and decoding goes on.
+// The packet-to-frame plumbing of one audio stream of an open demuxer: the
+// stream's decoder, a packet and a frame, reading the stream's packets,
+// sending them to the decoder and receiving its frames, and moving the
+// demuxer. What to read, when to move and how to count samples is the
+// caller's policy (audio/decoders/FrameSeeker.h).
 //
 // Threads: used by one thread at a time (its owner's lock).
 
 #include <cstdint>
-#include <vector>
 
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
 
@@ -32,76 +15,61 @@ namespace lirvo::ffmpeg {
 
 class TFrameReader {
  public:
-  TFrameReader();
-  ~TFrameReader();
+  TFrameReader() = default;
   TFrameReader(const TFrameReader&) = delete;
   TFrameReader& operator=(const TFrameReader&) = delete;
 
   // Opens the decoder of stream Index of Format (not owned; it must outlive
-  // this reader or the next Open/Close). Returns 0 or an AVERROR code.
+  // this reader or the next Open/Close), with the stream's time base as the
+  // packets' time base. Returns 0 or an AVERROR code.
   int Open(AVFormatContext* Format, int Index);
   void Close();
   bool IsOpen() const { return FCodec != nullptr; }
 
   AVCodecContext* Codec() const { return FCodec.get(); }
   AVStream* Stream() const { return FStream; }
+  // The packet read last (empty after it was sent or dropped).
+  AVPacket* Packet() const { return FPacket.get(); }
+  // The frame received last (empty after it was dropped).
+  AVFrame* Frame() const { return FFrame.get(); }
 
-  // The next decoded frame that holds samples at or after the target, or
-  // nullptr at the end of the stream. Skip is the number of samples at its
-  // front that lie before the target and are to be dropped. The frame stays
-  // valid until the next call of Next, Seek or Close.
-  AVFrame* Next(int& Skip);
+  // Replaces the decoder by a fresh one: nothing of the former's state (a
+  // pending start trim included) is kept. 0 or an AVERROR code; on a
+  // failure the reader is not open.
+  int ReopenDecoder();
+  // Drops what the decoder holds (after the demuxer moved).
+  void FlushDecoder();
 
-  // Positions the reader so that the next sample handed out is sample Sample
-  // of the whole stream (nothing is handed out when that is past the end).
-  // False when the demuxer could not be moved at all.
-  bool Seek(int64_t Sample);
+  // Reads the next packet of the stream into Packet(), passing over those of
+  // other streams. 0, or an AVERROR code at the end of the file or on a
+  // read error.
+  int ReadPacket();
+  // Sends Packet() to the decoder and empties it. 0 or an AVERROR code.
+  int SendPacket();
+  // Tells the decoder that no more packets come, so it hands out what it
+  // still holds.
+  int SendEnd();
+  // Receives the next decoded frame into Frame(): 0, AVERROR(EAGAIN) when the
+  // decoder wants a packet first, AVERROR_EOF after the end, or another
+  // AVERROR code for a frame it rejected.
+  int ReceiveFrame();
+  void DropPacket();
+  void DropFrame();
 
-  // Index of the sample after the last frame handed out; -1 while unknown
-  // (between a seek and the first frame).
-  int64_t Position() const;
-
-  // The last decoding error (an AVERROR code), 0 when none occurred.
-  int LastError() const { return FLastError; }
+  // Moves the demuxer to the last key point of the stream at or before Ts
+  // (in the stream's time base). 0 or an AVERROR code.
+  int SeekBackward(int64_t Ts);
+  // Moves the demuxer to a point of the stream between Min and Max, as near
+  // Ts as it can. 0 or an AVERROR code.
+  int SeekBetween(int64_t Min, int64_t Ts, int64_t Max);
 
  private:
-  struct TMark {
-    int64_t Pts;    // the packet's timestamp, in the stream's time base
-    int64_t First;  // samples decoded before the packet was sent
-  };
-
-  int OpenCodec();
-  bool SeekToStart();
-  bool Rewind();
-  bool RewindAndSkipTo(int64_t Pts);
-  bool ReadUpTo(int64_t Pts);
-  void StartWarmup();
-  void BeforeSend(const AVPacket* Packet);
-  int64_t PacketTime(const AVPacket* Packet) const;
-  int64_t FrameSampleFromTimestamp(const AVFrame* Frame) const;
-  int LastMarkAtOrBefore(int64_t Sample) const;
-
   AVFormatContext* FFormat = nullptr;
   AVStream* FStream = nullptr;
   int FIndex = -1;
   CodecContextPtr FCodec;
   PacketPtr FPacket;
   FramePtr FFrame;
-  int FSampleRate = 0;
-
-  bool FExactTimestamps = false;  // timestamps count single samples
-  int64_t FPreroll = 0;           // samples decoded ahead of a target after a move
-  int64_t FNext = 0;              // index of the next decoded sample; kUnknown after a move
-  int64_t FTarget = 0;            // samples before this index are dropped
-  bool FDraining = false;         // the end of the stream was signalled to the decoder
-  bool FPending = false;          // FPacket holds a packet read ahead while moving
-  bool FEnded = false;            // the stream cannot go on (unrecoverable failure)
-  int FErrors = 0;                // consecutive decoding errors
-  int FWarmup = 0;                // packets to send before a mark may resume the count
-  int FUnanchored = 0;            // packets sent since a move without the count resuming
-  bool FOvershot = false;         // the count would resume past the target
-  int FLastError = 0;
-  std::vector<TMark> FMarks;  // ascending Pts and First
 };
 
 }  // namespace lirvo::ffmpeg

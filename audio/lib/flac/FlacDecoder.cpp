@@ -1,6 +1,41 @@
 #include "audio/lib/flac/FlacDecoder.h"
 
+#include "audio/core/AuException.h"
+
 namespace lirvo {
+
+namespace flac {
+
+namespace {
+// libFLAC's string tables are indexed by the enumeration, up to its last
+// value; a value past it (a corrupted variable) gets its number instead.
+std::string TableText(const char* const* Table, int Last, int Value) {
+  if (Value >= 0 && Value <= Last && Table[Value]) return Table[Value];
+  return "unknown (" + std::to_string(Value) + ")";
+}
+}  // namespace
+
+std::string ErrorText(FLAC__StreamDecoderState State) {
+  return TableText(FLAC__StreamDecoderStateString, FLAC__STREAM_DECODER_UNINITIALIZED,
+                   static_cast<int>(State));
+}
+
+std::string ErrorText(FLAC__StreamDecoderInitStatus Status) {
+  return TableText(FLAC__StreamDecoderInitStatusString,
+                   FLAC__STREAM_DECODER_INIT_STATUS_ALREADY_INITIALIZED, static_cast<int>(Status));
+}
+
+std::string ErrorMessage(FLAC__StreamDecoderInitStatus Status, const char* Context) {
+  return std::string(Context) + ": " + ErrorText(Status);
+}
+
+FLAC__StreamDecoderInitStatus Check(FLAC__StreamDecoderInitStatus Status, const char* Context) {
+  if (Status != FLAC__STREAM_DECODER_INIT_STATUS_OK)
+    throw EAuException(ErrorMessage(Status, Context));
+  return Status;
+}
+
+}  // namespace flac
 
 bool TFlacStreamDecoder::Create() {
   FDecoder.reset(FLAC__stream_decoder_new());

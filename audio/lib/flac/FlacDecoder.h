@@ -13,8 +13,23 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace lirvo {
+
+namespace flac {
+
+// libFLAC's own names of a decoder state and of an initialisation status
+// ("FLAC__STREAM_DECODER_...").
+std::string ErrorText(FLAC__StreamDecoderState State);
+std::string ErrorText(FLAC__StreamDecoderInitStatus Status);
+// "Context: text of Status".
+std::string ErrorMessage(FLAC__StreamDecoderInitStatus Status, const char* Context);
+// Returns Status when it is FLAC__STREAM_DECODER_INIT_STATUS_OK; otherwise
+// throws EAuException with ErrorMessage(Status, Context).
+FLAC__StreamDecoderInitStatus Check(FLAC__StreamDecoderInitStatus Status, const char* Context);
+
+}  // namespace flac
 
 // Receives the decoder's callbacks. Implementations may throw: the
 // trampolines turn an exception into the library's failure code (read and

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "audio/core/AuException.h"
+
 namespace lirvo::jack {
 
 namespace {
@@ -28,6 +30,43 @@ ClientPtr OpenClient(const std::string& ClientName, const std::string& Server,
   }
   if (Status) *Status = status;
   return ClientPtr(c);
+}
+
+std::string StatusText(jack_status_t Status) {
+  static constexpr struct {
+    unsigned Bit;
+    const char* Text;
+  } kBits[] = {
+      {JackFailure, "overall operation failed"},
+      {JackInvalidOption, "the operation contained an invalid or unsupported option"},
+      {JackNameNotUnique, "the desired client name was not unique"},
+      {JackServerStarted, "the JACK server was started"},
+      {JackServerFailed, "unable to connect to the JACK server"},
+      {JackServerError, "communication error with the JACK server"},
+      {JackNoSuchClient, "requested client does not exist"},
+      {JackLoadFailure, "unable to load internal client"},
+      {JackInitFailure, "unable to initialize client"},
+      {JackShmFailure, "unable to access shared memory"},
+      {JackVersionError, "client's protocol version does not match"},
+      {JackBackendError, "backend error"},
+      {JackClientZombie, "client zombified failure"},
+  };
+  std::string out;
+  for (const auto& b : kBits) {
+    if ((static_cast<unsigned>(Status) & b.Bit) == 0) continue;
+    if (!out.empty()) out += "; ";
+    out += b.Text;
+  }
+  return out;
+}
+
+std::string ErrorMessage(jack_status_t Status, const char* Context) {
+  return std::string(Context) + ": " + StatusText(Status);
+}
+
+jack_status_t Check(jack_status_t Status, const char* Context) {
+  if (Status & JackFailure) throw EAuException(ErrorMessage(Status, Context));
+  return Status;
 }
 
 }  // namespace lirvo::jack

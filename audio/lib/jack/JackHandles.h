@@ -1,6 +1,7 @@
 #pragma once
-// RAII owners of the JACK client library's handles. Policy (which ports, what
-// to play) stays in the driver; this file only opens, owns and releases.
+// RAII owners of the JACK client library's handles and the text of its
+// status bits. Policy (which ports, what to play) stays in the driver; this
+// file only opens, owns, releases and reports.
 
 #include <jack/jack.h>
 
@@ -27,6 +28,16 @@ using NamesPtr = std::unique_ptr<const char*, NamesDeleter>;
 // Opens a client of the server named Server ("": the environment's default,
 // JACK_DEFAULT_SERVER or "default"). Never starts a server: without a running
 // one it returns nullptr and Status says why.
+// The status bits set in Status, in the words of the JACK API ("overall
+// operation failed; unable to connect to the JACK server"); empty when none
+// is set.
+std::string StatusText(jack_status_t Status);
+// "Context: text of Status".
+std::string ErrorMessage(jack_status_t Status, const char* Context);
+// Returns Status when it does not report a failure (JackFailure is not
+// set); otherwise throws EAuException with ErrorMessage(Status, Context).
+jack_status_t Check(jack_status_t Status, const char* Context);
+
 ClientPtr OpenClient(const std::string& ClientName, const std::string& Server,
                      jack_status_t* Status = nullptr);
 

@@ -147,7 +147,7 @@ class TAlsaDirectDriver final : public TAsioHostObject {
 
   void getErrorMessage(char* String) override {
     int err = FLastError.load();
-    CopyAsioText(String, 124, err ? std::string("ALSA: ") + snd_strerror(err) : std::string());
+    CopyAsioText(String, 124, err ? alsa::ErrorMessage(err, "ALSA") : std::string());
   }
 
   ASIOError start() override {
