@@ -16,11 +16,10 @@
 #include <chrono>
 #include <utility>
 
-#include "ClickLabel.h"
 #include "FileBrowserPane.h"
 #include "PlaylistModel.h"
 #include "PlaylistView.h"
-#include "UnitMain.h"
+#include "StatusLine.h"
 #include "app/logic/playlist/PlaylistAdder.h"
 #include "audio/core/UiDispatcher.h"
 #include "audio/outputs/AuASIO.h"
@@ -51,12 +50,12 @@ QStringList LocalPaths(const QMimeData* Data) {
 
 }  // namespace
 
-TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form)
-    : F(Form), FChain(std::make_unique<lirvo::TPlayerChain>()) {
-  FComponents = FChain->Components(&F.DSound(), &F.ASIO());
+TMainFormPlayer::TMainFormPlayer(TParts Parts)
+    : FParts(std::move(Parts)), FChain(std::make_unique<lirvo::TPlayerChain>()) {
+  FComponents = FChain->Components(&FParts.DSound, &FParts.ASIO);
 
-  FModel = new TPlaylistModel(F.Playlist(), this);
-  FView = InstallPlaylistView(F.dbgSongs, FModel);
+  FModel = new TPlaylistModel(FParts.Playlist, this);
+  FView = InstallPlaylistView(FParts.Grid, FModel);
   // Drops land on the grid's viewport; the window decides what they add.
   FView->setAcceptDrops(true);
   FView->viewport()->setAcceptDrops(true);
@@ -64,7 +63,7 @@ TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form)
   FView->viewport()->installEventFilter(this);
   connect(FView, &QAbstractItemView::doubleClicked, this, [this] { FController->miPlayClick(); });
 
-  FController = std::make_unique<lirvo::TPlaybackController>(F.Playlist(), FComponents, *this);
+  FController = std::make_unique<lirvo::TPlaybackController>(FParts.Playlist, FComponents, *this);
 }
 
 TMainFormPlayer::~TMainFormPlayer() {
@@ -73,8 +72,8 @@ TMainFormPlayer::~TMainFormPlayer() {
   FController.reset();
   // The window is being taken down: stop without handling window messages
   // (a synchronous stop still runs the outputs' own calls while it waits).
-  for (lirvo::TAuOutput* out :
-       {static_cast<lirvo::TAuOutput*>(&F.DSound()), static_cast<lirvo::TAuOutput*>(&F.ASIO())}) {
+  for (lirvo::TAuOutput* out : {static_cast<lirvo::TAuOutput*>(&FParts.DSound),
+                                static_cast<lirvo::TAuOutput*>(&FParts.ASIO)}) {
     try {
       out->Stop(false);
     } catch (...) {
@@ -121,8 +120,8 @@ void TMainFormPlayer::StartNextAdd() {
   if (FPendingAdds.empty()) return;
   std::vector<std::string> paths = std::move(FPendingAdds.front());
   FPendingAdds.pop_front();
-  FStatusBeforeAdd = F.lblDisp->text();
-  FStatusBeforeAddWasError = F.StatusIsError();
+  FStatusBeforeAdd = FParts.Status.Text();
+  FStatusBeforeAddWasError = FParts.Status.IsError();
   FShownAddingText.clear();
   FLastShownFiles = 0;
   const uint64_t generation = ++FAddGeneration;
@@ -146,7 +145,7 @@ void TMainFormPlayer::StartNextAdd() {
         },
         Qt::QueuedConnection);
   };
-  FAdder = std::make_unique<lirvo::TAsyncAdder>(F.Playlist(), std::move(paths), poster, events);
+  FAdder = std::make_unique<lirvo::TAsyncAdder>(FParts.Playlist, std::move(paths), poster, events);
 }
 
 void TMainFormPlayer::AddProgress(const lirvo::TAddProgress& Progress) {
@@ -155,18 +154,18 @@ void TMainFormPlayer::AddProgress(const lirvo::TAddProgress& Progress) {
     return;
   FLastShownFiles = Progress.FilesExamined;
   FShownAddingText = AddingMessage(Progress.FilesExamined);
-  F.DispMessage(FShownAddingText);
+  FParts.Status.Show(FShownAddingText);
 }
 
 void TMainFormPlayer::AddDone(const lirvo::TAddProgress&) {
   FAdder.reset();
   // The progress text gives way to what the status line said before, unless
   // something else (a track starting, an error) has been shown meanwhile.
-  if (!FShownAddingText.isEmpty() && F.lblDisp->text() == FShownAddingText) {
+  if (!FShownAddingText.isEmpty() && FParts.Status.Text() == FShownAddingText) {
     if (FStatusBeforeAddWasError)
-      F.DispErrorMessage(FStatusBeforeAdd);
+      FParts.Status.ShowError(FStatusBeforeAdd);
     else
-      F.DispMessage(FStatusBeforeAdd);
+      FParts.Status.Show(FStatusBeforeAdd);
   }
   FShownAddingText.clear();
   RefreshGrid();
@@ -188,16 +187,17 @@ void TMainFormPlayer::FileDropDrop(const QStringList& Paths) {
 }
 
 bool TMainFormPlayer::dbgSongsDragOver(const QMimeData* Data, QObject* Source) const {
-  if (Source && (Source == F.filelist || Source == F.dirlist)) return true;
+  if (Source && (Source == FParts.FileBrowser.filelist || Source == FParts.FileBrowser.dirlist))
+    return true;
   // Desktop drops: files and folders of this machine.
   return !LocalPaths(Data).isEmpty();
 }
 
 void TMainFormPlayer::dbgSongsDragDrop(const QMimeData* Data, QObject* Source) {
-  if (Source && Source == F.filelist) {
-    AddPaths(F.FileBrowser->SelectedFiles());
-  } else if (Source && Source == F.dirlist) {
-    const QString folder = F.FileBrowser->SelectedFolder();
+  if (Source && Source == FParts.FileBrowser.filelist) {
+    AddPaths(FParts.FileBrowser.SelectedFiles());
+  } else if (Source && Source == FParts.FileBrowser.dirlist) {
+    const QString folder = FParts.FileBrowser.SelectedFolder();
     if (!folder.isEmpty()) AddPaths({folder});
   } else {
     FileDropDrop(LocalPaths(Data));
@@ -240,16 +240,16 @@ bool TMainFormPlayer::eventFilter(QObject* Watched, QEvent* Event) {
 // --- The controller's view of the window -------------------------------------------
 
 void TMainFormPlayer::DispMessage(const std::string& Text) {
-  F.DispMessage(QString::fromStdString(Text));
+  FParts.Status.Show(QString::fromStdString(Text));
 }
 
 void TMainFormPlayer::DispErrorMessage(const std::string& Text) {
-  F.DispErrorMessage(QString::fromStdString(Text));
+  FParts.Status.ShowError(QString::fromStdString(Text));
 }
 
 void TMainFormPlayer::SetProgress(int Percent) {
   // An output that does not know its length reports -1.
-  F.pbPlayProgress->setValue(Percent < 0 ? 0 : Percent > 100 ? 100 : Percent);
+  FParts.Progress.setValue(Percent < 0 ? 0 : Percent > 100 ? 100 : Percent);
 }
 
 void TMainFormPlayer::ProcessMessages() {
@@ -259,11 +259,11 @@ void TMainFormPlayer::ProcessMessages() {
 }
 
 bool TMainFormPlayer::FilterHasFocus() {
-  return F.edtFilter && F.edtFilter->hasFocus();
+  return FParts.Filter && FParts.Filter->hasFocus();
 }
 
 void TMainFormPlayer::ApplyFilter() {
-  F.FileBrowser->btnApplyFilterClick();
+  FParts.FileBrowser.btnApplyFilterClick();
 }
 
 void TMainFormPlayer::ClearSelection() {
@@ -290,6 +290,5 @@ void TMainFormPlayer::EndGridUpdate() {
 }
 
 void TMainFormPlayer::SetTimerResolution(uint32_t Resolution100ns, bool Set) {
-  const auto& step = F.Services().OptimizerEnv.SetTimerResolution;
-  if (step) step(Resolution100ns, Set);
+  if (FParts.SetTimerResolution) FParts.SetTimerResolution(Resolution100ns, Set);
 }

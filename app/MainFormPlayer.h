@@ -7,7 +7,8 @@
 //
 // The window owns one instance, created after its outputs and before its
 // settings are read (the settings apply to the grid this installs), and
-// destroyed before its outputs. Everything runs on the UI thread; adding
+// destroyed before its outputs. It is handed the window's parts it works
+// with (TParts), not the window. Everything runs on the UI thread; adding
 // files reads them on a worker thread (TAsyncAdder) and stores the rows on
 // the UI thread in batches, so the window stays responsive.
 
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,22 +25,44 @@
 #include "app/logic/playback/PlayerPipeline.h"
 #include "audio/core/Component.h"
 
+class IStatusLine;
+class QLineEdit;
 class QMimeData;
-class TLVPMainForm;
+class QProgressBar;
+class QTableView;
+class TFileBrowserPane;
 class TPlaylistModel;
 class TPlaylistView;
 
 namespace lirvo {
 class TAsyncAdder;
+class TASIOAudioOut;
+class TDSAudioOut;
+class TPlaylistTable;
 struct TAddProgress;
 }  // namespace lirvo
 
 class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   Q_OBJECT
  public:
-  // Form's outputs, playlist and widgets must outlive the instance. Replaces
-  // the window's plain grid with the playlist view over the table.
-  explicit TMainFormPlayer(TLVPMainForm& Form);
+  // The window's parts the player works with; all of them must outlive it.
+  struct TParts {
+    lirvo::TDSAudioOut& DSound;
+    lirvo::TASIOAudioOut& ASIO;
+    lirvo::TPlaylistTable& Playlist;
+    IStatusLine& Status;
+    // The window's plain grid, replaced by the playlist view over the
+    // table; the pointer is left at the view.
+    QTableView*& Grid;
+    QProgressBar& Progress;
+    QLineEdit* Filter;  // the file browser's mask box
+    // Drops from its lists, its filter, its selection.
+    TFileBrowserPane& FileBrowser;
+    // The system tuning's timer step; empty: none.
+    std::function<void(uint32_t Resolution100ns, bool Set)> SetTimerResolution;
+  };
+
+  explicit TMainFormPlayer(TParts Parts);
   // Cancels an add in progress, stops playback and unlinks the window's
   // outputs from the components that go with this instance.
   ~TMainFormPlayer() override;
@@ -96,7 +120,7 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   // row's mark are recomputed.
   void RefreshGrid();
 
-  TLVPMainForm& F;
+  TParts FParts;
   // The components of the chain; the window owns the outputs.
   std::unique_ptr<lirvo::TPlayerChain> FChain;
   lirvo::TPlayerComponents FComponents;

@@ -1,15 +1,46 @@
 #pragma once
 // The main window and its two outputs as the settings file and the settings
-// dialog see them. Both adapters act on the window's own fields and
-// controls; they live as long as the window. UI thread only.
+// dialog see them. Each adapter is handed the controls and objects it acts
+// on, never the window itself; all of them must outlive it. UI thread only.
+
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <utility>
 
 #include "app/logic/settings/Settings.h"
 
-class TLVPMainForm;
+class QMainWindow;
+class QSplitter;
+class QTableView;
+class TFileBrowserPane;
+
+namespace lirvo {
+class TAuOutput;
+class TDSAudioOut;
+class TASIOAudioOut;
+class TPlaybackController;
+}  // namespace lirvo
 
 class TMainFormSettingsTarget final : public lirvo::ISettingsTarget {
  public:
-  explicit TMainFormSettingsTarget(TLVPMainForm& Form) : F(Form) {}
+  // What the window's settings live in.
+  struct TParts {
+    QMainWindow& Window;      // state and normal geometry
+    QSplitter& LeftSplitter;  // the file browser against the grid
+    TFileBrowserPane& FileBrowser;
+    QTableView& Grid;  // the playlist grid, for its columns
+    // The engine chosen and the output playback uses.
+    lirvo::TPlaybackController& Playback;
+    lirvo::TAuOutput& DSound;
+    lirvo::TAuOutput& ASIO;
+    // The window's optimisation switches, and retuning the system by them.
+    TOptimizeOption& Optimize;
+    std::function<void()> OptimizeSystem;
+    std::function<void()> NormalizeSystem;
+  };
+
+  explicit TMainFormSettingsTarget(TParts Parts) : FParts(std::move(Parts)) {}
 
   int32_t LeftPanelWidth() const override;
   void SetLeftPanelWidth(int32_t Width) override;
@@ -33,12 +64,21 @@ class TMainFormSettingsTarget final : public lirvo::ISettingsTarget {
   void OptimizeSystem() override;
 
  private:
-  TLVPMainForm& F;
+  TParts FParts;
+  // Left pane width while the splitter has not been laid out yet.
+  int FLeftPanelWidth = 185;
+  // The column layout the settings file held, kept while the grid shows no
+  // columns so saving does not lose it.
+  std::optional<lirvo::TColumnLayout> FStoredColumns;
 };
 
 class TMainFormOutputs final : public lirvo::IOutputsForSettings {
  public:
-  explicit TMainFormOutputs(TLVPMainForm& Form) : F(Form) {}
+  // The device lists are the window's, built once at start-up (index =
+  // device number).
+  TMainFormOutputs(lirvo::TDSAudioOut& DSound, lirvo::TASIOAudioOut& ASIO,
+                   const QStringList& DSoundDevices, const QStringList& ASIODevices)
+      : FDSound(DSound), FASIO(ASIO), FDSoundDevices(DSoundDevices), FASIODevices(ASIODevices) {}
 
   std::vector<std::string> DSoundDeviceNames() const override;
   std::vector<std::string> ASIODeviceNames() const override;
@@ -54,5 +94,8 @@ class TMainFormOutputs final : public lirvo::IOutputsForSettings {
   void ShowASIOControlPanel() override;
 
  private:
-  TLVPMainForm& F;
+  lirvo::TDSAudioOut& FDSound;
+  lirvo::TASIOAudioOut& FASIO;
+  const QStringList& FDSoundDevices;
+  const QStringList& FASIODevices;
 };

@@ -7,9 +7,6 @@
 // miConfigClick) through ExecConfigDialog, after playback was stopped, so
 // changing the engine or the device never touches a running pipeline.
 //
-// Besides the dialog: the playlist grid's columns as the settings file keeps
-// them (CaptureGridColumns / ApplyGridColumns).
-//
 // UI thread only.
 
 #include <QDialog>
@@ -20,7 +17,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QHeaderView;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -99,12 +95,3 @@ class TLVPConfigDialog : public QDialog {
 int ExecConfigDialog(QWidget* Owner, lirvo::ISettingsTarget& Window,
                      lirvo::IOutputsForSettings& Outputs, int ProcessorCount,
                      const std::function<void()>& StopPlayback);
-
-// The grid's columns in display order: field (logical index), caption (the
-// model's title), width (0 for a hidden column) and visibility.
-lirvo::TColumnLayout CaptureGridColumns(const QHeaderView& Header);
-// Moves, sizes, shows or hides the columns the layout names to its order,
-// after which come the columns it does not name; entries for fields the grid
-// does not have are skipped, a width of 0 keeps the column's width, and a
-// caption is offered to the model (which may keep its own).
-void ApplyGridColumns(QHeaderView& Header, const lirvo::TColumnLayout& Layout);

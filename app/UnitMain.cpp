@@ -41,8 +41,6 @@ constexpr int kMinWidth = 640;
 constexpr int kMinHeight = 400;
 constexpr int kFontPixelSize = 12;
 
-const char kErrorStyle[] = "color: #FF0000;";
-
 QString FromUtf8(const std::string& text) {
   return QString::fromStdString(text);
 }
@@ -104,6 +102,7 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
   setFont(font);
 
   BuildMainFormWidgets(this, *this, FServices.DriveRoots);
+  FStatus = std::make_unique<TLabelStatusLine>(*lblDisp);
   setMinimumSize(kMinWidth, kMinHeight);
   // Qt's minimum bounds the client area, not the framed window, so the
   // minimum wins over the smaller initial client size: the window opens at
@@ -133,11 +132,33 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
   FASIO->SetOnDriverReset([](lirvo::TComponent*) {});
   FOptimizer =
       std::make_unique<lirvo::TSystemOptimizer>(*FServices.Processes, FServices.OptimizerEnv);
-  FSettingsTarget = std::make_unique<TMainFormSettingsTarget>(*this);
-  FOutputs = std::make_unique<TMainFormOutputs>(*this);
   // The other components, the controller and the playlist grid; the grid
   // is in place before anything reads or sets its columns.
-  FPlayer = std::make_unique<TMainFormPlayer>(*this);
+  FPlayer = std::make_unique<TMainFormPlayer>(TMainFormPlayer::TParts{
+      .DSound = *FDSound,
+      .ASIO = *FASIO,
+      .Playlist = FPlaylist,
+      .Status = *FStatus,
+      .Grid = dbgSongs,
+      .Progress = *pbPlayProgress,
+      .Filter = edtFilter,
+      .FileBrowser = *FileBrowser,
+      .SetTimerResolution = FServices.OptimizerEnv.SetTimerResolution,
+  });
+  FSettingsTarget = std::make_unique<TMainFormSettingsTarget>(TMainFormSettingsTarget::TParts{
+      .Window = *this,
+      .LeftSplitter = *splLeft,
+      .FileBrowser = *FileBrowser,
+      .Grid = *dbgSongs,
+      .Playback = FPlayer->Controller(),
+      .DSound = *FDSound,
+      .ASIO = *FASIO,
+      .Optimize = FOptimizeOption,
+      .OptimizeSystem = [this] { OptimizeSystem(); },
+      .NormalizeSystem = [this] { NormalizeSystem(); },
+  });
+  FOutputs =
+      std::make_unique<TMainFormOutputs>(*FDSound, *FASIO, FDSoundDeviceList, FASIODeviceList);
 
   ConnectHandlers();
   // Every key reaches the window before the focused control.
@@ -228,22 +249,11 @@ void TLVPMainForm::FormClose() {
 }
 
 void TLVPMainForm::DispMessage(const QString& text) {
-  if (FStatusIsError) {
-    lblDisp->setStyleSheet(QString());
-    FStatusIsError = false;
-  }
-  lblDisp->setText(text);
-  lblDisp->repaint();
+  FStatus->Show(text);
 }
 
 void TLVPMainForm::DispErrorMessage(const QString& text) {
-  if (!FStatusIsError) {
-    // A sheet of the label's own wins over the theme's text colour.
-    lblDisp->setStyleSheet(QString::fromLatin1(kErrorStyle));
-    FStatusIsError = true;
-  }
-  lblDisp->setText(text);
-  lblDisp->repaint();
+  FStatus->ShowError(text);
 }
 
 bool TLVPMainForm::eventFilter(QObject* watched, QEvent* event) {

@@ -12,7 +12,7 @@
 
 #include "MainFormServices.h"
 #include "MainWindowLayout.h"
-#include "app/logic/common/AppTypes.h"
+#include "StatusLine.h"
 #include "app/logic/playlist/ColumnLayout.h"
 #include "app/logic/playlist/Playlist.h"
 
@@ -41,7 +41,7 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   void DispMessage(const QString& text);
   // The status line in pure red until the next DispMessage, painted at once.
   void DispErrorMessage(const QString& text);
-  bool StatusIsError() const { return FStatusIsError; }
+  bool StatusIsError() const { return FStatus->IsError(); }
 
   const QStringList& DSoundDeviceList() const { return FDSoundDeviceList; }
   const QStringList& ASIODeviceList() const { return FASIODeviceList; }
@@ -129,24 +129,19 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   template <typename Fn>
   void RunSystemCommand(Fn&& Command);
 
-  friend class TMainFormSettingsTarget;
-  friend class TMainFormOutputs;
-
   TMainFormServices FServices;
   lirvo::TPlaylistTable FPlaylist;
   std::unique_ptr<lirvo::TDSAudioOut> FDSound;
   std::unique_ptr<lirvo::TASIOAudioOut> FASIO;
   std::unique_ptr<lirvo::TSystemOptimizer> FOptimizer;
   std::unique_ptr<TAsioControlPanel> FAsioPanel;
-  std::unique_ptr<TMainFormSettingsTarget> FSettingsTarget;
-  std::unique_ptr<TMainFormOutputs> FOutputs;
+  // lblDisp as the window's parts report through it.
+  std::unique_ptr<TLabelStatusLine> FStatus;
   // After the outputs, so it goes first: it stops and unlinks them.
   std::unique_ptr<TMainFormPlayer> FPlayer;
-  // The column layout the settings file held, kept while the grid shows no
-  // columns so saving does not lose it.
-  std::optional<lirvo::TColumnLayout> FStoredColumns;
-  // Left pane width while the splitter has not been laid out yet.
-  int FLeftPanelWidth = 185;
+  // After the player, whose controller and grid they act on.
+  std::unique_ptr<TMainFormSettingsTarget> FSettingsTarget;
+  std::unique_ptr<TMainFormOutputs> FOutputs;
   bool FIsShell = false;
 
   // The playback state (engine, output, playing row, its info, the error
@@ -155,9 +150,7 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   QStringList FASIODeviceList;    // index = device number
   uint32_t FAudioID = 0;          // last playlist ID handed out
   TOptimizeOption FOptimizeOption;
-  bool FStatusIsError = false;  // lblDisp shows an error (red)
 };
 
-// The one main window of the process (null while none exists); the settings
-// dialog reads and writes the player's state through it.
+// The one main window of the process (null while none exists).
 extern TLVPMainForm* LVPMainForm;

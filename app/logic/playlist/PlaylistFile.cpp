@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 
+#include "app/logic/common/AtomicFile.h"
 #include "audio/core/AuException.h"
 #include "audio/core/TextCodec.h"
 
@@ -341,66 +342,8 @@ void StoreValue(PlaylistRecord& Rec, int Field, TValue& Value) {
 
 // --- Files --------------------------------------------------------------------------
 
-[[noreturn]] void FailWrite(const std::string& Path, int Error) {
-  throw EAuException("Cannot write the playlist file " + Path + ": " +
-                     std::generic_category().message(Error));
-}
-
-class TTempFile {
- public:
-  ~TTempFile() {
-    if (FFd >= 0) ::close(FFd);
-    if (!FName.empty()) ::unlink(FName.c_str());
-  }
-  int FFd = -1;
-  std::string FName;  // cleared once renamed into place
-};
-
-void WriteFileAtomically(const std::string& Path, std::string_view Data) {
-  std::error_code ec;
-  fs::path target(Path);
-  // Replace what a link points to, not the link.
-  if (fs::is_symlink(target, ec)) {
-    const fs::path resolved = fs::canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-  fs::path dir = target.parent_path();
-  if (dir.empty()) dir = ".";
-  fs::create_directories(dir, ec);  // a failure shows when the file is made
-
-  TTempFile temp;
-  std::string name = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  temp.FFd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (temp.FFd < 0) FailWrite(Path, errno);
-  temp.FName = name;
-
-  size_t done = 0;
-  while (done < Data.size()) {
-    const ssize_t n = ::write(temp.FFd, Data.data() + done, Data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FailWrite(Path, errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  // mkostemp makes the file private; keep the old file's mode or use the
-  // usual one for a new file.
-  struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  ::fchmod(temp.FFd, mode);
-  if (::fsync(temp.FFd) != 0) FailWrite(Path, errno);
-  const int fd = temp.FFd;
-  temp.FFd = -1;
-  if (::close(fd) != 0) FailWrite(Path, errno);
-  if (::rename(temp.FName.c_str(), target.c_str()) != 0) FailWrite(Path, errno);
-  temp.FName.clear();
-  // Make the rename itself durable; a folder that cannot be synced still
-  // holds the complete new file.
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+[[noreturn]] void FailWrite(const std::string& Path, const std::error_code& Error) {
+  throw EAuException("Cannot write the playlist file " + Path + ": " + Error.message());
 }
 
 void ReadWholeFile(const std::string& Path, std::string& Text) {
@@ -579,7 +522,10 @@ std::vector<PlaylistRecord> ReadPlaylist(std::istream& In) {
 }
 
 void SavePlaylistFile(const std::string& Path, const TPlaylistTable& Table) {
-  WriteFileAtomically(Path, PlaylistToText(Table));
+  if (const TAtomicWriteResult written = WriteFileAtomically(Path, PlaylistToText(Table));
+      !written) {
+    FailWrite(Path, written.Error);
+  }
 }
 
 bool PlaylistRowFileExists(const std::string& Path) {

@@ -13,9 +13,9 @@
 // the player ends (SaveSettings); in between the values live in the window
 // and the outputs, reached through ISettingsTarget and IOutputsForSettings.
 //
-// The text is parsed and written here, not by QSettings: the keys keep the
-// order above and the values are written as they are, without escapes, and
-// a key or section the player does not know is kept as it was.
+// The text is a TIniDocument (IniDocument.h), not QSettings: the keys keep
+// the order above and the values are written as they are, without escapes,
+// and a key or section the player does not know is kept as it was.
 //
 // Everything here runs on the UI thread.
 
@@ -29,58 +29,9 @@
 
 #include "app/logic/common/AppTypes.h"
 #include "app/logic/playlist/ColumnLayout.h"
+#include "app/logic/settings/IniDocument.h"
 
 namespace lirvo {
-
-// ---------------------------------------------------------------------------
-// INI text
-
-// An INI text as sections of lines. Section and key names match without
-// regard to ASCII case; the first of two equal keys counts. Lines that are
-// not "key=value" (comments, blank lines, stray text) are kept as they are.
-class TIniDocument {
- public:
-  // Never fails: a line that is not understood is kept and ignored. A UTF-8
-  // byte-order mark and CR before LF are dropped.
-  static TIniDocument Parse(std::string_view Text);
-
-  // The value with surrounding blanks removed and one pair of enclosing
-  // double quotes taken off; nullopt when the key is missing.
-  std::optional<std::string> Value(std::string_view Section, std::string_view Key) const;
-  std::string ReadString(std::string_view Section, std::string_view Key,
-                         const std::string& Default) const;
-  // Decimal with an optional sign, within 32 bits; anything else gives Default.
-  int32_t ReadInteger(std::string_view Section, std::string_view Key, int32_t Default) const;
-  // ReadInteger(..., Default ? 1 : 0) != 0.
-  bool ReadBool(std::string_view Section, std::string_view Key, bool Default) const;
-
-  // Replaces the key's value where it stands, or adds the key after the last
-  // key of its section, or appends the section to the text (after a blank
-  // line).
-  void WriteString(std::string_view Section, std::string_view Key, std::string_view Value);
-  void WriteInteger(std::string_view Section, std::string_view Key, int32_t Value);
-  void WriteBool(std::string_view Section, std::string_view Key, bool Value);
-
-  // The text, every line ended by LF.
-  std::string ToText() const;
-
- private:
-  struct TLine {
-    bool IsEntry = false;
-    std::string Key;    // IsEntry
-    std::string Value;  // IsEntry: as written after '=' (quotes kept)
-    std::string Raw;    // !IsEntry
-  };
-  struct TSection {
-    std::string Name;  // empty for the lines before the first section
-    bool HasHeader = false;
-    std::vector<TLine> Lines;
-  };
-  const TSection* FindSection(std::string_view Name) const;
-  TSection* FindSection(std::string_view Name);
-
-  std::vector<TSection> FSections;
-};
 
 // ---------------------------------------------------------------------------
 // The settings as values

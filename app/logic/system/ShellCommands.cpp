@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/logic/common/AtomicFile.h"
+
 namespace lirvo {
 
 namespace {
@@ -52,25 +54,15 @@ TReadResult ReadScript(const std::string& Path, TScript& Script) {
   return TReadResult::Ok;
 }
 
-// Writes through a temporary file beside Path and a rename, so a crash or a
-// full disk never leaves a half-written session script.
+// A crash or a full disk never leaves a half-written session script. The
+// script is written where it stands: a link there is replaced, not followed,
+// and no folder is made for it.
 bool WriteScript(const std::string& Path, const std::string& Text, mode_t Mode) {
-  std::string tmp = Path + ".XXXXXX";
-  int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < Text.size()) {
-    ssize_t n = write(fd, Text.data() + done, Text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    if (n > 0) done += static_cast<size_t>(n);
-  }
-  ok = ok && fchmod(fd, Mode) == 0 && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(tmp.c_str(), Path.c_str()) == 0;
-  if (!ok) unlink(tmp.c_str());
-  return ok;
+  TAtomicWriteOptions options;
+  options.Mode = Mode;
+  options.CreateFolder = false;
+  options.FollowLink = false;
+  return static_cast<bool>(WriteFileAtomically(Path, Text, options));
 }
 
 std::string Lower(std::string s) {

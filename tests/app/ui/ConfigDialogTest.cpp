@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "GridColumns.h"
 #include "UnitConfig.h"
 #include "tests/app/logic/SettingsFakes.h"
 
