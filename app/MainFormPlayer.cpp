@@ -52,7 +52,7 @@ QStringList LocalPaths(const QMimeData* Data) {
 }  // namespace
 
 TMainFormPlayer::TMainFormPlayer(TLVPMainForm& Form)
-    : F(Form), FChain(std::make_unique<lirvo::TPlayerChain>()) {
+    : F(Form), FChain(std::make_unique<lirvo::TPlayerChain>(Form.Services().Audio.Decoders)) {
   FComponents = FChain->Components(&F.DSound(), &F.ASIO());
 
   FModel = new TPlaylistModel(F.Playlist(), this);

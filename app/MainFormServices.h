@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/logic/AppPaths.h"
+#include "app/logic/AudioEnvironment.h"
 #include "app/logic/CommandRunner.h"
 #include "app/logic/ProcUtils.h"
 #include "app/logic/ShellCommands.h"
@@ -44,6 +45,8 @@ struct TMainFormServices {
   std::function<void()> Quit;
   // The shared output's devices; nullopt: the system's.
   std::optional<std::vector<lirvo::TDsDeviceEntry>> DSoundDevices;
+  // The direct drivers and the decoders' libraries; default: the system's.
+  lirvo::TAudioEnvironment Audio;
   // The file browser's drives; nullopt: the system's.
   std::optional<QStringList> DriveRoots;
 

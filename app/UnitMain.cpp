@@ -126,7 +126,7 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
   FDSound->SetOnStoreLatency([](const lirvo::TLatencyStore& Entry) {
     StoreCalibratedLatency(Entry.IniFile, Entry.Value);
   });
-  FASIO = std::make_unique<lirvo::TASIOAudioOut>(nullptr);
+  FASIO = std::make_unique<lirvo::TASIOAudioOut>(nullptr, FServices.Audio.Outputs);
   FASIO->SetName("ASIO");
   FASIO->SetASIOBufferSize(lirvo::absPreferred);
   // The driver reset needs nothing of the window.
