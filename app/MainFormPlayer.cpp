@@ -51,7 +51,7 @@ QStringList LocalPaths(const QMimeData* Data) {
 }  // namespace
 
 TMainFormPlayer::TMainFormPlayer(TParts Parts)
-    : FParts(std::move(Parts)), FChain(std::make_unique<lirvo::TPlayerChain>()) {
+    : FParts(std::move(Parts)), FChain(std::make_unique<lirvo::TPlayerChain>(FParts.Decoders)) {
   FComponents = FChain->Components(&FParts.DSound, &FParts.ASIO);
 
   FModel = new TPlaylistModel(FParts.Playlist, this);

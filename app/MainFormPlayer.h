@@ -24,6 +24,7 @@
 #include "app/logic/playback/PlaybackController.h"
 #include "app/logic/playback/PlayerPipeline.h"
 #include "audio/core/Component.h"
+#include "audio/decoders/DecoderEnvironment.h"
 
 class IStatusLine;
 class QLineEdit;
@@ -60,6 +61,8 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
     TFileBrowserPane& FileBrowser;
     // The system tuning's timer step; empty: none.
     std::function<void(uint32_t Resolution100ns, bool Set)> SetTimerResolution;
+    // Which decoder libraries the chain may load.
+    lirvo::TDecoderEnvironment Decoders;
   };
 
   explicit TMainFormPlayer(TParts Parts);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/logic/playback/AudioEnvironment.h"
 #include "app/logic/settings/AppPaths.h"
 #include "app/logic/system/CommandRunner.h"
 #include "app/logic/system/ProcUtils.h"
@@ -44,6 +45,8 @@ struct TMainFormServices {
   std::function<void()> Quit;
   // The shared output's devices; nullopt: the system's.
   std::optional<std::vector<lirvo::TDsDeviceEntry>> DSoundDevices;
+  // The direct drivers and the decoders' libraries; default: the system's.
+  lirvo::TAudioEnvironment Audio;
   // The file browser's drives; nullopt: the system's.
   std::optional<QStringList> DriveRoots;
 

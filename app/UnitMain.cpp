@@ -125,7 +125,7 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
   FDSound->SetOnStoreLatency([](const lirvo::TLatencyStore& Entry) {
     StoreCalibratedLatency(Entry.IniFile, Entry.Value);
   });
-  FASIO = std::make_unique<lirvo::TASIOAudioOut>(nullptr);
+  FASIO = std::make_unique<lirvo::TASIOAudioOut>(nullptr, FServices.Audio.Outputs);
   FASIO->SetName("ASIO");
   FASIO->SetASIOBufferSize(lirvo::absPreferred);
   // The driver reset needs nothing of the window.
@@ -144,6 +144,7 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
       .Filter = edtFilter,
       .FileBrowser = *FileBrowser,
       .SetTimerResolution = FServices.OptimizerEnv.SetTimerResolution,
+      .Decoders = FServices.Audio.Decoders,
   });
   FSettingsTarget = std::make_unique<TMainFormSettingsTarget>(TMainFormSettingsTarget::TParts{
       .Window = *this,

@@ -33,11 +33,22 @@ TVorbisTags& TFLACIn::VorbisComments() {
   return FComments;
 }
 
+TDecoderEnvironment TFLACIn::Environment() const {
+  std::lock_guard<std::mutex> lock(FEnvironmentCS);
+  return FEnvironment;
+}
+
+void TFLACIn::SetEnvironment(const TDecoderEnvironment& Env) {
+  std::lock_guard<std::mutex> lock(FEnvironmentCS);
+  FEnvironment = Env;
+}
+
 void TFLACIn::OpenFile() {
   // The binding is checked on every call, before OpenCS, so a library that
   // appears later is picked up by the next open.
-  LoadFlacImage();
-  if (!FlacImageLoaded()) throw EAuException("libFLAC.dll library could not be loaded.");
+  const TDecoderEnvironment env = Environment();
+  LoadFlacImage(env);
+  if (!FlacImageLoaded(env)) throw EAuException("libFLAC.dll library could not be loaded.");
   std::lock_guard<std::recursive_mutex> lock(OpenCS);
   if (FOpened == 0) {
     // Counted first: whatever fails below is released by CloseFile.

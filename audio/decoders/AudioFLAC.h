@@ -21,8 +21,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
+#include "audio/decoders/DecoderEnvironment.h"
 #include "audio/lib/flac/FlacDecoder.h"
 #include "audio/tags/TaggedFileIn.h"
 
@@ -44,6 +46,10 @@ class TFLACIn : public TAuTaggedFileIn, private TFlacDecoderClient {
   bool IsMD5SignatureValid() const { return FSignatureValid.load(); }
   // Opens the file if needed and returns its Vorbis comments.
   TVorbisTags& VorbisComments();
+  // Whether libFLAC may be used; read by each open, so a change is seen by
+  // the next one.
+  TDecoderEnvironment Environment() const;
+  void SetEnvironment(const TDecoderEnvironment& Env);
 
   // Raises "libFLAC.dll library could not be loaded." when the library
   // binding is not available, "File name is not assigned", the file
@@ -105,6 +111,9 @@ class TFLACIn : public TAuTaggedFileIn, private TFlacDecoderClient {
 
   std::atomic<bool> FCheckMD5Signature{false};
   std::atomic<bool> FSignatureValid{false};
+
+  mutable std::mutex FEnvironmentCS;  // guards FEnvironment
+  TDecoderEnvironment FEnvironment;
 };
 
 }  // namespace lirvo

@@ -101,9 +101,20 @@ TMACIn::~TMACIn() {
   CloseFile();
 }
 
+TDecoderEnvironment TMACIn::Environment() const {
+  std::lock_guard<std::mutex> lock(FEnvironmentCS);
+  return FEnvironment;
+}
+
+void TMACIn::SetEnvironment(const TDecoderEnvironment& Env) {
+  std::lock_guard<std::mutex> lock(FEnvironmentCS);
+  FEnvironment = Env;
+}
+
 void TMACIn::OpenFile() {
-  LoadMacImage();
-  if (!MacImageLoaded()) throw EAuException("MACDll.dll library could not be loaded.");
+  const TDecoderEnvironment env = Environment();
+  LoadMacImage(env);
+  if (!MacImageLoaded(env)) throw EAuException("MACDll.dll library could not be loaded.");
   std::lock_guard<std::recursive_mutex> lock(OpenCS);
   if (FOpened != 0) return;
   FValid = true;

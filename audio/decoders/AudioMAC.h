@@ -14,9 +14,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "audio/core/AuException.h"
+#include "audio/decoders/DecoderEnvironment.h"
 #include "audio/decoders/MACDll.h"
 #include "audio/tags/TaggedFileIn.h"
 
@@ -125,6 +127,10 @@ class TMACIn : public TAuTaggedFileIn {
   // rejects the file. A file without tags still opens.
   void OpenFile() override;
   void CloseFile() override;
+  // Whether the decoder may be used; read by each open, so a change is seen
+  // by the next one.
+  TDecoderEnvironment Environment() const;
+  void SetEnvironment(const TDecoderEnvironment& Env);
 
   // Opens the file if needed.
   TAPEv2Tags& APEv2Tags();
@@ -150,6 +156,8 @@ class TMACIn : public TAuTaggedFileIn {
   uint8_t buf[kBufSize];      // under DataCS
   bool FDecoderDone = false;  // the decoder delivered its last block; under DataCS
   std::unique_ptr<TAPEDecompress> APEDecompress;  // under OpenCS
+  mutable std::mutex FEnvironmentCS;              // guards FEnvironment
+  TDecoderEnvironment FEnvironment;
 };
 
 }  // namespace lirvo

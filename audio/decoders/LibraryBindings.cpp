@@ -14,8 +14,6 @@ namespace {
 
 std::atomic<bool> gFlacLoaded{false};
 std::atomic<bool> gMacLoaded{false};
-std::atomic<bool> gFlacAvailable{true};
-std::atomic<bool> gMacAvailable{true};
 std::mutex gErrorCS;  // guards gLastError
 std::string gLastError;
 
@@ -26,10 +24,10 @@ void SetError(const std::string& Text) {
 
 }  // namespace
 
-void LoadFlacImage() {
+void LoadFlacImage(const TDecoderEnvironment& Env) {
   std::lock_guard<std::recursive_mutex> lock(LoadLibCS);
-  if (gFlacLoaded) return;
-  if (!gFlacAvailable || FLAC__VERSION_STRING == nullptr) {
+  if (FlacImageLoaded(Env)) return;
+  if (!Env.FlacLibraryAvailable || FLAC__VERSION_STRING == nullptr) {
     SetError("libFLAC is not available");
     return;
   }
@@ -41,14 +39,14 @@ void UnloadFlacImage() {
   gFlacLoaded = false;
 }
 
-bool FlacImageLoaded() {
-  return gFlacLoaded;
+bool FlacImageLoaded(const TDecoderEnvironment& Env) {
+  return Env.FlacLibraryAvailable && gFlacLoaded;
 }
 
-void LoadMacImage() {
+void LoadMacImage(const TDecoderEnvironment& Env) {
   std::lock_guard<std::recursive_mutex> lock(LoadLibCS);
-  if (gMacLoaded) return;
-  if (!gMacAvailable || !ffmpeg::HasDecoder(AV_CODEC_ID_APE)) {
+  if (MacImageLoaded(Env)) return;
+  if (!Env.MacLibraryAvailable || !ffmpeg::HasDecoder(AV_CODEC_ID_APE)) {
     SetError("FFmpeg has no Monkey's Audio decoder");
     return;
   }
@@ -60,23 +58,13 @@ void UnloadMacImage() {
   gMacLoaded = false;
 }
 
-bool MacImageLoaded() {
-  return gMacLoaded;
+bool MacImageLoaded(const TDecoderEnvironment& Env) {
+  return Env.MacLibraryAvailable && gMacLoaded;
 }
 
 std::string LastLoaderError() {
   std::lock_guard<std::mutex> lock(gErrorCS);
   return gLastError;
-}
-
-void SetFlacLibraryAvailable(bool Available) {
-  gFlacAvailable = Available;
-  if (!Available) UnloadFlacImage();
-}
-
-void SetMacLibraryAvailable(bool Available) {
-  gMacAvailable = Available;
-  if (!Available) UnloadMacImage();
 }
 
 }  // namespace lirvo

@@ -1,6 +1,7 @@
 #include "audio/outputs/AsioDrivers.h"
 
 #include "audio/outputs/AsioHost.h"
+#include "audio/outputs/OutputEnvironment.h"
 #include "audio/outputs/drivers/AlsaDirect.h"
 #if LIRVO_WITH_JACK
 #include "audio/outputs/drivers/JackDriver.h"
@@ -9,13 +10,15 @@
 namespace lirvo {
 
 void RegisterBuiltInAsioDrivers() {
-  RegisterAsioDriverClass(CLSID_AlsaDirectDriver, [](const TAsioDriverDesc& Desc) {
-    return alsa::CreateAlsaDirectDriver(Desc.name, Desc.path);
-  });
+  RegisterAsioDriverClass(
+      CLSID_AlsaDirectDriver, [](const TAsioDriverDesc& Desc, const TOutputEnvironment& Env) {
+        return alsa::CreateAlsaDirectDriver(Desc.name, Desc.path, Env.AlsaDirect);
+      });
 #if LIRVO_WITH_JACK
-  RegisterAsioDriverClass(CLSID_JackDriver, [](const TAsioDriverDesc& Desc) {
-    return jack::CreateJackDriver(Desc.name, Desc.path);
-  });
+  RegisterAsioDriverClass(
+      CLSID_JackDriver, [](const TAsioDriverDesc& Desc, const TOutputEnvironment& Env) {
+        return jack::CreateJackDriver(Desc.name, Desc.path, Env.JackDestinationPorts);
+      });
 #endif
 }
 

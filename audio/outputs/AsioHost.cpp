@@ -83,7 +83,8 @@ void UnregisterAsioDriverClass(const TGUID& Clsid) {
             reg.end());
 }
 
-int32_t CreateAsioHost(const TAsioDriverDesc& Desc, std::unique_ptr<IAsioHost>& Driver) {
+int32_t CreateAsioHost(const TAsioDriverDesc& Desc, const TOutputEnvironment& Env,
+                       std::unique_ptr<IAsioHost>& Driver) {
   EnsureBuiltIns();
   Driver.reset();
   TAsioDriverFactory factory;
@@ -98,7 +99,7 @@ int32_t CreateAsioHost(const TAsioDriverDesc& Desc, std::unique_ptr<IAsioHost>& 
   }
   if (!factory) return REGDB_E_CLASSNOTREG;
   try {
-    Driver = factory(Desc);
+    Driver = factory(Desc, Env);
   } catch (...) {
     // A driver that cannot be created is reported as a failure code; the
     // output turns it into its own message.

@@ -35,6 +35,8 @@
 
 namespace lirvo {
 
+struct TOutputEnvironment;
+
 // --- Types and constants of the ASIO driver interface (values as the
 // interface defines them) ---
 
@@ -276,22 +278,24 @@ int32_t AsioHostObjectCount();
 
 // --- Driver classes (the activation registry) ---
 
-// Creates a driver object for the entry, or returns nullptr when the device
-// cannot be opened (no exception; one that escapes counts as nullptr). Runs
-// on CreateAsioHost's caller's thread and may block opening the device
-// (ALSA opens without waiting for a busy device; JACK connects to the
-// server).
-using TAsioDriverFactory = std::function<std::unique_ptr<IAsioHost>(const TAsioDriverDesc& Desc)>;
+// Creates a driver object for the entry on the devices of Env, or returns
+// nullptr when the device cannot be opened (no exception; one that escapes
+// counts as nullptr). Runs on CreateAsioHost's caller's thread and may block
+// opening the device (ALSA opens without waiting for a busy device; JACK
+// connects to the server).
+using TAsioDriverFactory = std::function<std::unique_ptr<IAsioHost>(const TAsioDriverDesc& Desc,
+                                                                    const TOutputEnvironment& Env)>;
 
 // Registers (or replaces) the class behind Clsid. The built-in direct drivers
 // are registered before the first creation.
 void RegisterAsioDriverClass(const TGUID& Clsid, TAsioDriverFactory Factory);
 void UnregisterAsioDriverClass(const TGUID& Clsid);
 
-// Creates the driver of Desc (its class id selects the class). Returns S_OK
-// with Driver set, REGDB_E_CLASSNOTREG for an unknown class, or E_FAIL when
-// the driver could not be created (Driver stays empty).
-int32_t CreateAsioHost(const TAsioDriverDesc& Desc, std::unique_ptr<IAsioHost>& Driver);
+// Creates the driver of Desc (its class id selects the class) on the devices
+// of Env. Returns S_OK with Driver set, REGDB_E_CLASSNOTREG for an unknown
+// class, or E_FAIL when the driver could not be created (Driver stays empty).
+int32_t CreateAsioHost(const TAsioDriverDesc& Desc, const TOutputEnvironment& Env,
+                       std::unique_ptr<IAsioHost>& Driver);
 
 // --- Control panel ---
 

@@ -1,25 +1,16 @@
 #include "audio/outputs/AsioHost_Define.h"
 
-#include <atomic>
-
 namespace lirvo {
 
-namespace {
-std::atomic<bool> gHostAvailable{true};
-}  // namespace
-
-bool CreateAsioDriver(const TAsioDriverDesc& Desc, std::unique_ptr<IAsioHost>& Driver) {
+bool CreateAsioDriver(const TAsioDriverDesc& Desc, const TOutputEnvironment& Env,
+                      std::unique_ptr<IAsioHost>& Driver) {
   Driver.reset();
-  if (!gHostAvailable.load()) return false;
-  return CreateAsioHost(Desc, Driver) >= 0 && Driver != nullptr;
+  if (!AsioHostLoaded(Env)) return false;
+  return CreateAsioHost(Desc, Env, Driver) >= 0 && Driver != nullptr;
 }
 
-bool AsioHostLoaded() {
-  return gHostAvailable.load();
-}
-
-void SetAsioHostAvailable(bool Available) {
-  gHostAvailable.store(Available);
+bool AsioHostLoaded(const TOutputEnvironment& Env) {
+  return Env.AsioHostAvailable;
 }
 
 }  // namespace lirvo

@@ -8,13 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "audio/core/AudioProcs.h"
 
 namespace lirvo {
+
+struct TOutputEnvironment;
 
 // One listed driver. Its first 16 bytes are the class id of the driver that
 // serves it (what the host reads).
@@ -36,12 +37,9 @@ inline constexpr TGUID CLSID_JackDriver = {
 TAsioDriverDesc MakeAsioDriverDesc(const TGUID& Id, const std::string& Name,
                                    const std::string& Path);
 
-// Empties List and fills it: the hardware devices, then "JACK". Called by the
-// ASIO output's constructor.
-void ListAsioDrivers(TAsioDriverList& List);
-
-// Tests (and tools) replace the whole list with their own source; an empty
-// function restores the devices of the system.
-void SetAsioDriverListSource(std::function<TAsioDriverList()> Source);
+// Empties List and fills it: the hardware devices of Env, then "JACK" on
+// Env's server; or Env's own list when it has one. Called by the ASIO
+// output's constructor.
+void ListAsioDrivers(TAsioDriverList& List, const TOutputEnvironment& Env);
 
 }  // namespace lirvo

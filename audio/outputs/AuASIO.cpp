@@ -58,8 +58,9 @@ uint32_t TypedBuffers(void* const* Dst, uint32_t Chans, T** Out) {
 // ---------------------------------------------------------------------------
 // Construction
 
-TASIOAudioOut::TASIOAudioOut(TComponent* AOwner) : TAuOutput(AOwner) {
-  ListAsioDrivers(Devices);
+TASIOAudioOut::TASIOAudioOut(TComponent* AOwner, TOutputEnvironment Env)
+    : TAuOutput(AOwner), FEnvironment(std::move(Env)) {
+  ListAsioDrivers(Devices, FEnvironment);
   FDeviceCount = static_cast<int32_t>(Devices.size());
   FOutputChannels = 2;
   Callbacks.bufferSwitch = &TASIOAudioOut::CbBufferSwitch;
@@ -213,7 +214,7 @@ void TASIOAudioOut::OpenDriver() {
   const int32_t number = FDeviceNumber.load();
   if (number < 0 || number >= FDeviceCount) throw EAuException("Invalid ASIO device number");
   std::unique_ptr<IAsioHost> drv;
-  if (!CreateAsioDriver(Devices[static_cast<size_t>(number)], drv) || !drv)
+  if (!CreateAsioDriver(Devices[static_cast<size_t>(number)], FEnvironment, drv) || !drv)
     throw EAuException("Failed to open ASIO device");
   if (drv->init(FASIOForm.load()) == ASIOFalse) {
     drv.reset();

@@ -44,6 +44,7 @@
 #include "audio/core/AudioClasses.h"
 #include "audio/outputs/AsioHost.h"
 #include "audio/outputs/AsioList.h"
+#include "audio/outputs/OutputEnvironment.h"
 
 namespace lirvo {
 
@@ -56,7 +57,9 @@ using TASIOPositionEvent =
 
 class TASIOAudioOut : public TAuOutput {
  public:
-  explicit TASIOAudioOut(TComponent* AOwner = nullptr);
+  // Env: the drivers to list and the devices they open (kept for the
+  // output's life).
+  explicit TASIOAudioOut(TComponent* AOwner = nullptr, TOutputEnvironment Env = {});
   ~TASIOAudioOut() override;
 
   // --- Published ---
@@ -151,6 +154,7 @@ class TASIOAudioOut : public TAuOutput {
   void PostHandler(TGenericEvent TASIOAudioOut::*Which) noexcept;
 
   // --- The driver list (UI thread; fixed after construction) ---
+  const TOutputEnvironment FEnvironment;
   TAsioDriverList Devices;
   int32_t FDeviceCount = 0;
   std::atomic<int32_t> FDeviceNumber{0};

@@ -28,7 +28,7 @@
 #include "audio/outputs/AuASIO.h"
 #include "audio/outputs/DSAudioOut.h"
 #include "audio/outputs/DSoundLayer.h"
-#include "audio/outputs/drivers/AlsaDirect.h"
+#include "audio/outputs/OutputEnvironment.h"
 
 namespace lirvo::play {
 
@@ -153,10 +153,11 @@ TDsChoice ChooseDsDevice(const std::string& Device) {
 }
 
 // Chooses the direct driver: a number or a name of the driver list, else
-// (with LIRVO_ALSA_CONFIG) a PCM of that file opened as a hardware device.
-int32_t ChooseAsioDriver(const std::string& Device) {
+// (with LIRVO_ALSA_CONFIG) a PCM of that file opened as a hardware device,
+// which Env then lists first.
+int32_t ChooseAsioDriver(const std::string& Device, TOutputEnvironment& Env) {
   TAsioDriverList list;
-  ListAsioDrivers(list);
+  ListAsioDrivers(list, Env);
   if (Device.empty()) return 0;
   if (std::optional<int> n = AsNumber(Device)) {
     if (*n >= static_cast<int>(list.size()))
@@ -169,23 +170,24 @@ int32_t ChooseAsioDriver(const std::string& Device) {
     alsa::TAlsaDirectSetup setup;
     setup.Config = *config;
     setup.Devices.push_back({Device, Device, {}});
-    alsa::SetAlsaDirectSetup(setup);
+    Env.AlsaDirect = setup;
     return 0;  // the list now starts with that device
   }
   throw std::runtime_error("no ASIO driver named '" + Device + "' (see --list-devices)");
 }
 
 // The driver's buffer choice nearest to Buffer (a name or a frame count).
-TASIOBufferSize ChooseAsioBuffer(const std::string& Buffer, int32_t DeviceNumber) {
+TASIOBufferSize ChooseAsioBuffer(const std::string& Buffer, int32_t DeviceNumber,
+                                 const TOutputEnvironment& Env) {
   if (Buffer.empty() || Buffer == "preferred") return absPreferred;
   if (Buffer == "min") return absMinimum;
   if (Buffer == "max") return absMaximum;
   const int64_t want = std::stoll(Buffer);
   TAsioDriverList list;
-  ListAsioDrivers(list);
+  ListAsioDrivers(list, Env);
   if (DeviceNumber < 0 || DeviceNumber >= static_cast<int32_t>(list.size())) return absPreferred;
   std::unique_ptr<IAsioHost> driver;
-  if (CreateAsioHost(list[DeviceNumber], driver) != S_OK || !driver || !driver->init(nullptr))
+  if (CreateAsioHost(list[DeviceNumber], Env, driver) != S_OK || !driver || !driver->init(nullptr))
     throw std::runtime_error("Failed to open ASIO device");
   int32_t mn = 0, mx = 0, pref = 0, gran = 0;
   driver->getBufferSize(&mn, &mx, &pref, &gran);
@@ -214,7 +216,7 @@ int RunListDevices(std::ostream& Out) {
     Out << "  " << i << ": " << ds[i].Name << " (" << ds[i].Pcm << ")\n";
   Out << "ASIO drivers:\n";
   TAsioDriverList asio;
-  ListAsioDrivers(asio);
+  ListAsioDrivers(asio, TOutputEnvironment{});
   for (size_t i = 0; i < asio.size(); ++i)
     Out << "  " << i << ": " << asio[i].name << "\n";
   return kExitOk;
@@ -248,8 +250,9 @@ int RunPlay(const TPlayOptions& Options, std::ostream& Err,
       deviceNumber = choice.Number;
       pipelineOptions.WithASIO = false;
     } else {
-      deviceNumber = ChooseAsioDriver(Options.Device);
-      buffer = ChooseAsioBuffer(Options.Buffer, deviceNumber);
+      TOutputEnvironment& outputs = pipelineOptions.Environment.Outputs;
+      deviceNumber = ChooseAsioDriver(Options.Device, outputs);
+      buffer = ChooseAsioBuffer(Options.Buffer, deviceNumber, outputs);
       // The shared output is not used: list no devices for it.
       pipelineOptions.DSoundDevices = std::vector<TDsDeviceEntry>{};
     }

@@ -12,7 +12,7 @@
 
 namespace lirvo {
 
-TPlayerChain::TPlayerChain() {
+TPlayerChain::TPlayerChain(const TDecoderEnvironment& Decoders) {
   FWAV = std::make_unique<TWaveIn>(&FOwner);
   FWAV->SetName("WAV");
   FWAV->SetLoop(false);
@@ -22,10 +22,12 @@ TPlayerChain::TPlayerChain() {
   FFLAC->SetLoop(false);
   FFLAC->SetCheckMD5Signature(false);
   FFLAC->SetEndSample(-1);
+  FFLAC->SetEnvironment(Decoders);
   FAPE = std::make_unique<TMACIn>(&FOwner);
   FAPE->SetName("APE");
   FAPE->SetLoop(false);
   FAPE->SetEndSample(-1);
+  FAPE->SetEnvironment(Decoders);
   FWMA = std::make_unique<TWMIn>(&FOwner);
   FWMA->SetName("WMA");
   FWMA->SetLoop(false);
@@ -59,7 +61,8 @@ TPlayerComponents TPlayerChain::Components(TDSAudioOut* DSound, TASIOAudioOut* A
           FBPS.get(), FCache.get(), DSound,     ASIO};
 }
 
-TPlayerPipeline::TPlayerPipeline(const TPlayerPipelineOptions& Options) {
+TPlayerPipeline::TPlayerPipeline(const TPlayerPipelineOptions& Options)
+    : FChain(Options.Environment.Decoders) {
   FDSound = Options.DSoundDevices ? std::make_unique<TDSAudioOut>(&FOwner, *Options.DSoundDevices)
                                   : std::make_unique<TDSAudioOut>(&FOwner);
   FDSound->SetDeviceNumber(0);
@@ -67,7 +70,7 @@ TPlayerPipeline::TPlayerPipeline(const TPlayerPipelineOptions& Options) {
   FDSound->SetLatency(100);
   FDSound->SetSpeedFactor(1.0f);
   if (Options.WithASIO) {
-    FASIO = std::make_unique<TASIOAudioOut>(&FOwner);
+    FASIO = std::make_unique<TASIOAudioOut>(&FOwner, Options.Environment.Outputs);
     if (FASIO->DeviceCount() > 0) FASIO->SetDeviceNumber(0);
     FASIO->SetASIOBufferSize(absPreferred);
   }

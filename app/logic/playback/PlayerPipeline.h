@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/logic/playback/AudioEnvironment.h"
 #include "app/logic/playback/PlaybackController.h"
 #include "audio/core/Component.h"
 #include "audio/outputs/DSoundLayer.h"
@@ -23,14 +24,17 @@ struct TPlayerPipelineOptions {
   // Without it the direct-driver output is not created (lirvo-play playing
   // through the shared engine has no use for the driver list).
   bool WithASIO = true;
+  // What the decoders and the direct-driver output reach; default: the system.
+  TAudioEnvironment Environment;
 };
 
 // The chain's components with their start-up properties and names: the four
 // decoders, the CUE splitter, the converter and the cache. The holder owns
 // the outputs and stops them (or detaches their input) before the chain goes.
+// Decoders: the libraries the decoders may use.
 class TPlayerChain {
  public:
-  TPlayerChain();
+  explicit TPlayerChain(const TDecoderEnvironment& Decoders = {});
   ~TPlayerChain();
   TPlayerChain(const TPlayerChain&) = delete;
   TPlayerChain& operator=(const TPlayerChain&) = delete;

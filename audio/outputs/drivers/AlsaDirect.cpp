@@ -61,8 +61,7 @@ constexpr int32_t kPreferredBufferFrames = 1024;
 // At most this many channels are offered (the host uses up to 16).
 constexpr uint32_t kMaxChannels = 32;
 
-std::mutex gSetupCS;  // guards gSetup and gRates
-std::optional<TAlsaDirectSetup> gSetup;
+std::mutex gRatesCS;  // guards gRates
 // The rate last set per PCM: like a card's clock, it outlives the driver
 // object, so a re-opened driver runs at the rate the host chose.
 std::map<std::string, double> gRates;
@@ -121,7 +120,7 @@ class TAlsaDirectDriver final : public TAsioHostObject {
 
     double rate = 0;
     {
-      std::lock_guard<std::mutex> lock(gSetupCS);
+      std::lock_guard<std::mutex> lock(gRatesCS);
       auto it = gRates.find(FPcmName);
       if (it != gRates.end()) rate = it->second;
     }
@@ -218,7 +217,7 @@ class TAlsaDirectDriver final : public TAsioHostObject {
     if (FThread.joinable()) return ASE_InvalidMode;
     FRate = SampleRate;
     {
-      std::lock_guard<std::mutex> lock(gSetupCS);
+      std::lock_guard<std::mutex> lock(gRatesCS);
       gRates[FPcmName] = SampleRate;
     }
     ComputeBufferSizes();
@@ -573,11 +572,8 @@ void InterleaveToCard(const int32_t* const* Src, uint32_t CardChannels, uint32_t
   PcmInterleaveRounded(Src, CardChannels, Frames, layout, Dst);
 }
 
-std::vector<TAlsaDirectDevice> ListAlsaDirectDevices() {
-  {
-    std::lock_guard<std::mutex> lock(gSetupCS);
-    if (gSetup) return gSetup->Devices;
-  }
+std::vector<TAlsaDirectDevice> ListAlsaDirectDevices(const std::optional<TAlsaDirectSetup>& Setup) {
+  if (Setup) return Setup->Devices;
   std::vector<TAlsaDirectDevice> out;
   CardInfoPtr cardInfo;
   PcmInfoPtr pcmInfo;
@@ -613,27 +609,14 @@ std::vector<TAlsaDirectDevice> ListAlsaDirectDevices() {
   return out;
 }
 
-void SetAlsaDirectSetup(std::optional<TAlsaDirectSetup> Setup) {
-  std::lock_guard<std::mutex> lock(gSetupCS);
-  gSetup = std::move(Setup);
-}
-
-std::unique_ptr<IAsioHost> CreateAlsaDirectDriver(const std::string& Name, const std::string& Pcm) {
-  std::string configText;
-  bool ownSetup = false;
+std::unique_ptr<IAsioHost> CreateAlsaDirectDriver(const std::string& Name, const std::string& Pcm,
+                                                  const std::optional<TAlsaDirectSetup>& Setup) {
   std::vector<snd_pcm_format_t> formats = kDefaultFormats;
-  {
-    std::lock_guard<std::mutex> lock(gSetupCS);
-    if (gSetup) {
-      ownSetup = true;
-      configText = gSetup->Config;
-      for (const auto& d : gSetup->Devices)
-        if (d.Pcm == Pcm && !d.Formats.empty()) formats = d.Formats;
-    }
-  }
   ConfigPtr config;
-  if (ownSetup) {
-    config = LoadConfig(configText);
+  if (Setup) {
+    for (const auto& d : Setup->Devices)
+      if (d.Pcm == Pcm && !d.Formats.empty()) formats = d.Formats;
+    config = LoadConfig(Setup->Config);
     if (!config) return nullptr;
   }
   snd_pcm_t* p = nullptr;

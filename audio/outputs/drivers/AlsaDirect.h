@@ -18,9 +18,10 @@
 // through atomics. A device that fails for good (unplugged, stalled) ends the
 // thread and sends the host a reset request.
 //
-// Tests point the driver at a PCM of their own through SetAlsaDirectSetup: an
-// ALSA configuration text (for example a `file` PCM over `null` writing a raw
-// capture) and the devices to list in place of the system's cards.
+// Tests point the driver at a PCM of their own through a setup in the output
+// environment: an ALSA configuration text (for example a `file` PCM over
+// `null` writing a raw capture) and the devices to list in place of the
+// system's cards.
 
 #include <alsa/asoundlib.h>
 
@@ -48,16 +49,16 @@ struct TAlsaDirectSetup {
 };
 
 // The hardware playback devices (every card's playback PCM devices), or the
-// devices of the installed setup.
-std::vector<TAlsaDirectDevice> ListAlsaDirectDevices();
+// devices of Setup when there is one.
+std::vector<TAlsaDirectDevice> ListAlsaDirectDevices(
+    const std::optional<TAlsaDirectSetup>& Setup = std::nullopt);
 
-// Installs a setup of the caller's own (tests), or removes it (nullopt): the
-// system's cards and configuration again.
-void SetAlsaDirectSetup(std::optional<TAlsaDirectSetup> Setup);
-
-// Opens Pcm and reads what it allows. nullptr when it cannot be opened (busy,
+// Opens Pcm (resolved in Setup's configuration when there is one, else the
+// system's) and reads what it allows. nullptr when it cannot be opened (busy,
 // missing) or offers none of the driver's formats.
-std::unique_ptr<IAsioHost> CreateAlsaDirectDriver(const std::string& Name, const std::string& Pcm);
+std::unique_ptr<IAsioHost> CreateAlsaDirectDriver(
+    const std::string& Name, const std::string& Pcm,
+    const std::optional<TAlsaDirectSetup>& Setup = std::nullopt);
 
 // Interleaves Frames frames of the 32-bit channel buffers Src[0..CardChannels)
 // (a null entry is a silent channel) into Dst in Format: S32_LE, S24_LE,

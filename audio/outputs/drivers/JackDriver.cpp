@@ -16,22 +16,16 @@ namespace {
 constexpr const char* kClientName = "Lirvo Player";
 constexpr int32_t kMaxChannels = 16;
 
-std::mutex gSettingsCS;  // guards the two settings below
-std::string gServerName;
-std::vector<std::string> gDestinations;
-
-std::vector<std::string> DestinationOverride() {
-  std::lock_guard<std::mutex> lock(gSettingsCS);
-  return gDestinations;
-}
-
 class TJackDriver final : public TAsioHostObject {
  public:
-  TJackDriver(std::string Name, std::string Server, ClientPtr Client)
-      : FName(std::move(Name)), FServer(std::move(Server)), FClient(std::move(Client)) {
+  TJackDriver(std::string Name, std::string Server, ClientPtr Client,
+              std::vector<std::string> Destinations)
+      : FName(std::move(Name)),
+        FServer(std::move(Server)),
+        FClient(std::move(Client)),
+        FDestinations(std::move(Destinations)) {
     FRate.store(jack_get_sample_rate(FClient.get()));
     FPeriod.store(jack_get_buffer_size(FClient.get()));
-    FDestinations = DestinationOverride();
     if (FDestinations.empty()) {
       NamesPtr ports(jack_get_ports(FClient.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE,
                                     JackPortIsPhysical | JackPortIsInput));
@@ -391,27 +385,14 @@ class TJackDriver final : public TAsioHostObject {
 
 }  // namespace
 
-std::unique_ptr<IAsioHost> CreateJackDriver(const std::string& Name, const std::string& Server) {
+std::unique_ptr<IAsioHost> CreateJackDriver(const std::string& Name, const std::string& Server,
+                                            std::vector<std::string> Destinations) {
   ClientPtr client = OpenClient(kClientName, Server);
   if (!client) return nullptr;
-  auto driver = std::make_unique<TJackDriver>(Name, Server, std::move(client));
+  auto driver =
+      std::make_unique<TJackDriver>(Name, Server, std::move(client), std::move(Destinations));
   if (!driver->Setup()) return nullptr;
   return driver;
-}
-
-std::string JackServerName() {
-  std::lock_guard<std::mutex> lock(gSettingsCS);
-  return gServerName;
-}
-
-void SetJackServerName(const std::string& Server) {
-  std::lock_guard<std::mutex> lock(gSettingsCS);
-  gServerName = Server;
-}
-
-void SetJackDestinationPorts(std::vector<std::string> Ports) {
-  std::lock_guard<std::mutex> lock(gSettingsCS);
-  gDestinations = std::move(Ports);
 }
 
 }  // namespace lirvo::jack

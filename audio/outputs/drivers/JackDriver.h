@@ -4,9 +4,8 @@
 // The server's rate and period are the driver's only rate and buffer size;
 // the host sees 32-bit float buffers (Float32LSB). Each output channel is a
 // port "out_N" of the client "Lirvo Player", connected on start to the
-// server's playback ports in order (or to the ports named by
-// SetJackDestinationPorts). The driver never starts a server: without one it
-// cannot be created.
+// server's playback ports in order (or to the ports the creator names). The
+// driver never starts a server: without one it cannot be created.
 //
 // Threads: JACK's process thread calls the host's buffer switch with direct
 // processing for one half and copies that half to the ports, in the same
@@ -25,16 +24,10 @@
 namespace lirvo::jack {
 
 // Connects a client to Server ("": the environment's default server).
-// nullptr when no server can be reached.
-std::unique_ptr<IAsioHost> CreateJackDriver(const std::string& Name, const std::string& Server);
-
-// The server named by the driver list's "JACK" entry ("" at start: the
-// environment's default). Tests name their own server.
-std::string JackServerName();
-void SetJackServerName(const std::string& Server);
-
-// Ports to connect output channel N to instead of the server's playback ports
-// (tests capture through ports of their own); empty: the playback ports.
-void SetJackDestinationPorts(std::vector<std::string> Ports);
+// Destinations: the ports to connect output channel N to instead of the
+// server's playback ports (tests capture through ports of their own); empty:
+// the playback ports. nullptr when no server can be reached.
+std::unique_ptr<IAsioHost> CreateJackDriver(const std::string& Name, const std::string& Server,
+                                            std::vector<std::string> Destinations = {});
 
 }  // namespace lirvo::jack

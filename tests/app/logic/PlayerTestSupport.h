@@ -96,11 +96,14 @@ inline std::vector<uint8_t> DecodedBytes(const std::string& Path) {
 struct TPlayerRig {
   // Capture: the shared output plays into CapturePath (paced in real time by
   // the test sound server when Paced).
-  explicit TPlayerRig(const std::string& Name, bool Paced = false, bool WithASIO = false)
+  // Environment: the direct drivers and decoders' libraries the chain sees.
+  explicit TPlayerRig(const std::string& Name, bool Paced = false, bool WithASIO = false,
+                      TAudioEnvironment Environment = {})
       : Dir(ScratchDir(Name)), CapturePath(Dir + "/capture.raw") {
     TPlayerPipelineOptions options;
     options.DSoundDevices = std::vector<TDsDeviceEntry>{CaptureDevice(CapturePath, Paced)};
     options.WithASIO = WithASIO;
+    options.Environment = std::move(Environment);
     Pipeline = std::make_unique<TPlayerPipeline>(options);
     Ctl = std::make_unique<TPlaybackController>(Table, Pipeline->Components(), Host);
   }

@@ -19,7 +19,7 @@
 #include "audio/decoders/DecoderFactory.h"
 #include "audio/outputs/AsioHost_Define.h"
 #include "audio/outputs/AuASIO.h"
-#include "audio/outputs/drivers/AlsaDirect.h"
+#include "audio/outputs/OutputEnvironment.h"
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "common/Pump.h"
@@ -43,10 +43,9 @@ class AsioFixtureTest : public ::testing::Test {
                       Capture(pcm) + "\" format \"raw\" }\n";
       setup.Devices.push_back({std::string("Test card ") + pcm, pcm, {format}});
     }
-    alsa::SetAlsaDirectSetup(setup);
+    Env.AlsaDirect = setup;
     TASIOAudioOut::ResetOutputReadySupported();
   }
-  void TearDown() override { alsa::SetAlsaDirectSetup(std::nullopt); }
 
   std::string Capture(const std::string& Pcm) const { return Dir + "/" + Pcm + ".raw"; }
 
@@ -55,8 +54,8 @@ class AsioFixtureTest : public ::testing::Test {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
   }
 
-  static size_t HalfFrames(const std::string& Pcm) {
-    std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("probe", Pcm);
+  size_t HalfFrames(const std::string& Pcm) const {
+    std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("probe", Pcm, Env.AlsaDirect);
     int32_t mn = 0, mx = 0, pref = 0, gran = 0;
     if (drv) drv->getBufferSize(&mn, &mx, &pref, &gran);
     return static_cast<size_t>(mx);
@@ -71,7 +70,7 @@ class AsioFixtureTest : public ::testing::Test {
     conv.SetInput(&Source);
     TAudioCache cache{nullptr};
     cache.SetInput(&conv);
-    TASIOAudioOut out(nullptr);
+    TASIOAudioOut out(nullptr, Env);
     std::atomic<int> done{0};
     out.SetOnDone([&](TComponent*) { ++done; });
     out.SetDeviceNumber(Index);
@@ -89,6 +88,7 @@ class AsioFixtureTest : public ::testing::Test {
   }
 
   std::string Dir;
+  TOutputEnvironment Env;  // the test's cards
 };
 
 // Reads In to its end.

@@ -298,10 +298,11 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
   setup.Config = "pcm.lirvo_player_card { type file slave.pcm { type null } file \"" + card +
                  "\" format \"raw\" }\n";
   setup.Devices.push_back({"Test card", "lirvo_player_card", {SND_PCM_FORMAT_S32_LE}});
-  alsa::SetAlsaDirectSetup(setup);
+  TAudioEnvironment env;
+  env.Outputs.AlsaDirect = setup;
   TASIOAudioOut::ResetOutputReadySupported();
   {
-    TPlayerRig rig("player_engines_rig", false, /*WithASIO=*/true);
+    TPlayerRig rig("player_engines_rig", false, /*WithASIO=*/true, env);
     const TPlayerComponents& c = rig.Pipeline->Components();
     const std::string file = rig.Tone("a.wav", 0.5, 440);
     rig.AddRow(file, "A");
@@ -325,7 +326,8 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
       std::memcpy(&s, pcm.data() + 2 * i, 2);
       wide[i] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(s)) << 16);
     }
-    std::unique_ptr<IAsioHost> probe = alsa::CreateAlsaDirectDriver("probe", "lirvo_player_card");
+    std::unique_ptr<IAsioHost> probe =
+        alsa::CreateAlsaDirectDriver("probe", "lirvo_player_card", env.Outputs.AlsaDirect);
     ASSERT_TRUE(probe);
     int32_t mn = 0, mx = 0, pref = 0, gran = 0;
     probe->getBufferSize(&mn, &mx, &pref, &gran);
@@ -343,7 +345,6 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
     EXPECT_EQ(rig.Host.TimerCalls.size(), 1u);
     EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath), pcm, 0, 17640 * 20));
   }
-  alsa::SetAlsaDirectSetup(std::nullopt);
 }
 
 // A failing device must stop the list at the failed row and say why, not

@@ -58,7 +58,8 @@ class TMainFormSandbox {
  public:
   // AsioDrivers: names of the direct drivers the ASIO output lists.
   explicit TMainFormSandbox(std::vector<std::string> AsioDrivers = {"JACK"})
-      : FTmp(QDir::tempPath() + QStringLiteral("/lirvo window XXXXXX")) {
+      : FTmp(QDir::tempPath() + QStringLiteral("/lirvo window XXXXXX")),
+        FAsioDrivers(std::move(AsioDrivers)) {
     for (const char* sub : {"player dir", "home dir", "config", "music"})
       QDir(FTmp.path()).mkpath(QString::fromLatin1(sub));
     FOldHome = qgetenv("HOME");
@@ -66,18 +67,11 @@ class TMainFormSandbox {
     FHadXdg = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
     qputenv("HOME", Path("home dir").toUtf8());
     qputenv("XDG_CONFIG_HOME", Path("config").toUtf8());
-    SetAsioDriverListSource([AsioDrivers] {
-      TAsioDriverList list;
-      for (const std::string& name : AsioDrivers)
-        list.push_back(MakeAsioDriverDesc(CLSID_JackDriver, name, "lirvo-test-none"));
-      return list;
-    });
     Processes = std::make_shared<TListProcessSource>();
     Runner = std::make_shared<TRecordingRunner>();
   }
 
   ~TMainFormSandbox() {
-    SetAsioDriverListSource(nullptr);
     qputenv("HOME", FOldHome);
     if (FHadXdg) {
       qputenv("XDG_CONFIG_HOME", FOldXdg);
@@ -130,6 +124,12 @@ class TMainFormSandbox {
     s.Quit = [this] { ++Quits; };
     s.DSoundDevices = std::vector<TDsDeviceEntry>{{"默认设备", "null", ""}, {"Second", "null", ""}};
     s.DriveRoots = QStringList{Path("music")};
+    s.Audio.Outputs.AsioDrivers = [names = FAsioDrivers] {
+      TAsioDriverList list;
+      for (const std::string& name : names)
+        list.push_back(MakeAsioDriverDesc(CLSID_JackDriver, name, "lirvo-test-none"));
+      return list;
+    };
     return s;
   }
 
@@ -141,6 +141,7 @@ class TMainFormSandbox {
 
  private:
   QTemporaryDir FTmp;
+  std::vector<std::string> FAsioDrivers;  // the direct drivers the ASIO output lists
   QByteArray FOldHome;
   QByteArray FOldXdg;
   bool FHadXdg = false;

@@ -415,7 +415,9 @@ TEST(ApeInput, TruncatedAndDamagedFilesNeverCrashOrHang) {
 TEST(ApeInput, OpeningRaisesExactlyWhenTheDecoderIsNotAvailable) {
   TMACIn in;
   in.SetFileName(FixturePath("audio/mac-399.ape"));
-  SetMacLibraryAvailable(false);
+  TDecoderEnvironment missing;
+  missing.MacLibraryAvailable = false;
+  in.SetEnvironment(missing);
   try {
     in.OpenFile();
     ADD_FAILURE() << "no exception";
@@ -425,7 +427,7 @@ TEST(ApeInput, OpeningRaisesExactlyWhenTheDecoderIsNotAvailable) {
     EXPECT_STREQ(e.what(), "MACDll.dll library could not be loaded.");
   }
   EXPECT_FALSE(in.Valid());
-  SetMacLibraryAvailable(true);
+  in.SetEnvironment(TDecoderEnvironment{});
   EXPECT_TRUE(in.Valid());
   EXPECT_EQ(DecodeAll(in).size(), 626224u);
 }

@@ -193,12 +193,11 @@ TEST_F(FlacMd5, ASeekSkipsTheCheckForThatFileOnly) {
 // The library's absence is reported on every open with the binding's text,
 // and a library that becomes available again is picked up.
 TEST(FlacLibrary, AMissingBindingRaisesCouldNotBeLoaded) {
-  struct TRestore {
-    ~TRestore() { SetFlacLibraryAvailable(true); }
-  } restore;
-  SetFlacLibraryAvailable(false);
-  EXPECT_FALSE(FlacImageLoaded());
+  TDecoderEnvironment missing;
+  missing.FlacLibraryAvailable = false;
+  EXPECT_FALSE(FlacImageLoaded(missing));
   TFLACIn in;
+  in.SetEnvironment(missing);
   in.SetFileName(FixturePath("audio/sinewave.flac"));
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
@@ -218,9 +217,27 @@ TEST(FlacLibrary, AMissingBindingRaisesCouldNotBeLoaded) {
   }
   in.Flush();
 
-  SetFlacLibraryAvailable(true);
+  in.SetEnvironment(TDecoderEnvironment{});
   EXPECT_TRUE(in.Valid());
+  EXPECT_TRUE(FlacImageLoaded(in.Environment()));
+}
+
+// The library's absence belongs to one decoder's environment: a decoder
+// beside it still decodes, and its successful load makes the library no more
+// available to the first.
+TEST(FlacLibrary, AMissingLibraryInOneEnvironmentLeavesOtherDecodersWorking) {
+  TDecoderEnvironment missing;
+  missing.FlacLibraryAvailable = false;
+  TFLACIn without;
+  without.SetEnvironment(missing);
+  without.SetFileName(FixturePath("audio/sinewave.flac"));
+  TFLACIn with;
+  with.SetFileName(FixturePath("audio/sinewave.flac"));
+  EXPECT_THROW(without.OpenFile(), EAuException);
+  EXPECT_TRUE(with.Valid());
   EXPECT_TRUE(FlacImageLoaded());
+  EXPECT_FALSE(without.Valid());
+  EXPECT_THROW(without.OpenFile(), EAuException);
 }
 
 }  // namespace

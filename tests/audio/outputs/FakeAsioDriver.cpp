@@ -269,16 +269,18 @@ void TFakeAsio::SendRateChange(double Rate) {
 }
 
 void RegisterFakeAsio() {
-  RegisterAsioDriverClass(CLSID_FakeAsio, [](const TAsioDriverDesc&) -> std::unique_ptr<IAsioHost> {
-    TFakeAsioConfig c;
-    {
-      std::lock_guard<std::mutex> lock(Fake().CS);
-      c = Fake().Config;
-    }
-    if (c.CreateFails) return nullptr;
-    Fake().Creations.fetch_add(1);
-    return std::make_unique<TFakeDriver>(std::move(c));
-  });
+  RegisterAsioDriverClass(
+      CLSID_FakeAsio,
+      [](const TAsioDriverDesc&, const TOutputEnvironment&) -> std::unique_ptr<IAsioHost> {
+        TFakeAsioConfig c;
+        {
+          std::lock_guard<std::mutex> lock(Fake().CS);
+          c = Fake().Config;
+        }
+        if (c.CreateFails) return nullptr;
+        Fake().Creations.fetch_add(1);
+        return std::make_unique<TFakeDriver>(std::move(c));
+      });
 }
 
 }  // namespace lirvo::test

@@ -15,8 +15,8 @@
 
 #include "audio/outputs/AsioHost_Define.h"
 #include "audio/outputs/AuASIO.h"
+#include "audio/outputs/OutputEnvironment.h"
 #include "audio/outputs/drivers/AlsaDirect.h"
-#include "audio/outputs/drivers/JackDriver.h"
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "common/Pump.h"
@@ -53,10 +53,9 @@ class AlsaDirectTest : public ::testing::Test {
       setup.Devices.push_back({std::string("Test card ") + c.Pcm, c.Pcm, {c.Format}});
     }
     setup.Config = config;
-    alsa::SetAlsaDirectSetup(setup);
+    Env.AlsaDirect = setup;
     TASIOAudioOut::ResetOutputReadySupported();
   }
-  void TearDown() override { alsa::SetAlsaDirectSetup(std::nullopt); }
 
   std::string Capture(const std::string& Pcm) const { return Dir + "/" + Pcm + ".raw"; }
 
@@ -67,7 +66,7 @@ class AlsaDirectTest : public ::testing::Test {
 
   // An output on device Index of the list (the test's cards, then JACK).
   std::unique_ptr<TASIOAudioOut> MakeOutput(int32_t Index) {
-    auto out = std::make_unique<TASIOAudioOut>(nullptr);
+    auto out = std::make_unique<TASIOAudioOut>(nullptr, Env);
     out->SetOnDone([this](TComponent*) { ++Done; });
     out->SetDeviceNumber(Index);
     // The largest halves leave the read-ahead the most time on a busy machine.
@@ -83,14 +82,15 @@ class AlsaDirectTest : public ::testing::Test {
   }
 
   // The largest buffer size the device offers (the outputs here use it).
-  static size_t HalfFrames(const std::string& Pcm) {
-    std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("probe", Pcm);
+  size_t HalfFrames(const std::string& Pcm) const {
+    std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("probe", Pcm, Env.AlsaDirect);
     int32_t mn = 0, mx = 0, pref = 0, gran = 0;
     if (drv) drv->getBufferSize(&mn, &mx, &pref, &gran);
     return static_cast<size_t>(mx);
   }
 
   std::string Dir;
+  TOutputEnvironment Env;  // the test's cards
   std::atomic<int> Done{0};
 };
 
@@ -113,10 +113,9 @@ std::vector<uint8_t> CardBytes(const std::vector<int32_t>& S, snd_pcm_format_t F
 }
 
 TEST_F(AlsaDirectTest, ListHoldsTheDevicesThenJackWithItsServer) {
-  jack::SetJackServerName("some-server");
+  Env.JackServer = "some-server";
   TAsioDriverList list;
-  ListAsioDrivers(list);
-  jack::SetJackServerName("");
+  ListAsioDrivers(list, Env);
   ASSERT_EQ(list.size(), std::size(kCards) + 1);
   for (size_t i = 0; i < std::size(kCards); ++i) {
     EXPECT_TRUE(SameGUID(list[i].id, CLSID_AlsaDirectDriver));
@@ -142,9 +141,9 @@ TEST_F(AlsaDirectTest, APcmThatCannotBeOpenedGivesFailedToOpen) {
   alsa::TAlsaDirectSetup setup;
   setup.Config = "pcm.other { type null }";
   setup.Devices = {{"Missing", "no_such_pcm", {}}};
-  alsa::SetAlsaDirectSetup(setup);
-  EXPECT_EQ(alsa::CreateAlsaDirectDriver("Missing", "no_such_pcm"), nullptr);
-  auto out = std::make_unique<TASIOAudioOut>(nullptr);
+  Env.AlsaDirect = setup;
+  EXPECT_EQ(alsa::CreateAlsaDirectDriver("Missing", "no_such_pcm", Env.AlsaDirect), nullptr);
+  auto out = std::make_unique<TASIOAudioOut>(nullptr, Env);
   try {
     out->OutputBPS();
     ADD_FAILURE() << "opened a missing PCM";
@@ -163,7 +162,7 @@ struct TRecordingPanel : IAsioControlPanel {
 };
 
 TEST_F(AlsaDirectTest, DriverPresentsInt32AndTheCardsRatesAndSizesAndShowsThemInThePanel) {
-  std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("Card", "card_s16");
+  std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("Card", "card_s16", Env.AlsaDirect);
   ASSERT_NE(drv, nullptr);
   EXPECT_EQ(drv->init(nullptr), ASIOTrue);
   int32_t ins = -1, outs = -1;
@@ -200,7 +199,7 @@ TEST_F(AlsaDirectTest, DriverPresentsInt32AndTheCardsRatesAndSizesAndShowsThemIn
 
   // The rate outlives the driver object, as a card's clock does.
   drv.reset();
-  drv = alsa::CreateAlsaDirectDriver("Card", "card_s16");
+  drv = alsa::CreateAlsaDirectDriver("Card", "card_s16", Env.AlsaDirect);
   ASSERT_NE(drv, nullptr);
   drv->getSampleRate(&rate);
   EXPECT_EQ(rate, 48000);

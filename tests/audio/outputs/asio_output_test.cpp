@@ -33,16 +33,13 @@ class AsioOutputTest : public ::testing::Test {
     RegisterFakeAsio();
     Fake().Reset();
     TASIOAudioOut::ResetOutputReadySupported();
-    SetAsioHostAvailable(true);
-    SetAsioDriverListSource([] { return TAsioDriverList{FakeDesc()}; });
-  }
-  void TearDown() override {
-    SetAsioDriverListSource(nullptr);
-    SetAsioHostAvailable(true);
+    Env.AsioHostAvailable = true;
+    Env.AsioDrivers = [] { return TAsioDriverList{FakeDesc()}; };
   }
 
+  // An output on the drivers and host of Env.
   std::unique_ptr<TASIOAudioOut> MakeOutput() {
-    auto out = std::make_unique<TASIOAudioOut>(nullptr);
+    auto out = std::make_unique<TASIOAudioOut>(nullptr, Env);
     out->SetOnDone([this](TComponent*) { ++Done; });
     out->SetOnThreadException([this](TComponent*) { ++Exceptions; });
     return out;
@@ -61,6 +58,7 @@ class AsioOutputTest : public ::testing::Test {
     Change(Fake().Config);
   }
 
+  TOutputEnvironment Env;
   std::atomic<int> Done{0};
   std::atomic<int> Exceptions{0};
 };
@@ -77,7 +75,7 @@ void ExpectAuError(F Call, const std::string& Message) {
 }
 
 TEST_F(AsioOutputTest, WithoutDriversTheNumberIsIgnoredAndPlaybackReportsAnInvalidDevice) {
-  SetAsioDriverListSource([] { return TAsioDriverList{}; });
+  Env.AsioDrivers = [] { return TAsioDriverList{}; };
   auto out = MakeOutput();
   EXPECT_EQ(out->DeviceCount(), 0);
   out->SetDeviceNumber(3);
@@ -90,7 +88,7 @@ TEST_F(AsioOutputTest, WithoutDriversTheNumberIsIgnoredAndPlaybackReportsAnInval
 }
 
 TEST_F(AsioOutputTest, DeviceNumbersOutsideTheListAreRefusedWithTheNumber) {
-  SetAsioDriverListSource([] { return TAsioDriverList{FakeDesc("First"), FakeDesc("Second")}; });
+  Env.AsioDrivers = [] { return TAsioDriverList{FakeDesc("First"), FakeDesc("Second")}; };
   auto out = MakeOutput();
   ASSERT_EQ(out->DeviceCount(), 2);
   EXPECT_EQ(out->DeviceName(1), "Second");
@@ -99,6 +97,26 @@ TEST_F(AsioOutputTest, DeviceNumbersOutsideTheListAreRefusedWithTheNumber) {
   ExpectAuError([&] { out->DeviceName(5); }, "Device number out of range: 5");
   out->SetDeviceNumber(1);
   EXPECT_EQ(out->DeviceNumber(), 1);
+}
+
+// Two outputs side by side: each lists and opens through its own environment
+// only, and a later change to the caller's copy reaches neither.
+TEST_F(AsioOutputTest, EachOutputListsAndOpensThroughItsOwnEnvironment) {
+  TOutputEnvironment other;
+  other.AsioDrivers = [] { return TAsioDriverList{FakeDesc("Other"), FakeDesc("Another")}; };
+  other.AsioHostAvailable = false;
+  auto theirs = std::make_unique<TASIOAudioOut>(nullptr, other);
+  auto mine = MakeOutput();
+  Env.AsioHostAvailable = false;
+  other.AsioHostAvailable = true;
+  ASSERT_EQ(mine->DeviceCount(), 1);
+  EXPECT_EQ(mine->DeviceName(0), "Fake ASIO");
+  ASSERT_EQ(theirs->DeviceCount(), 2);
+  EXPECT_EQ(theirs->DeviceName(1), "Another");
+  ExpectAuError([&] { theirs->Latency(); }, "Failed to open ASIO device");
+  EXPECT_EQ(Fake().Creations.load(), 0);
+  EXPECT_GT(mine->Latency(), 0u);
+  EXPECT_EQ(Fake().Creations.load(), 1);
 }
 
 TEST_F(AsioOutputTest, EachLatencyChoicePicksItsDriverBufferSizeNotTheGranularity) {
@@ -173,11 +191,11 @@ TEST_F(AsioOutputTest, OpenFailuresGiveTheirMessagesAndReleaseTheDriver) {
     SCOPED_TRACE(t.Name);
     Fake().Reset();
     Configure(t.Change);
-    SetAsioHostAvailable(!t.HostMissing);
+    Env.AsioHostAvailable = !t.HostMissing;
     auto out = MakeOutput();
     ExpectAuError([&] { out->Latency(); }, t.Message);
     EXPECT_EQ(AsioHostObjectCount(), 0);
-    SetAsioHostAvailable(true);
+    Env.AsioHostAvailable = true;
   }
 }
 

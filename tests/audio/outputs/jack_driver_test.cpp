@@ -17,7 +17,7 @@
 
 #include "audio/lib/jack/JackHandles.h"
 #include "audio/outputs/AuASIO.h"
-#include "audio/outputs/drivers/JackDriver.h"
+#include "audio/outputs/OutputEnvironment.h"
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "common/Pump.h"
@@ -107,11 +107,11 @@ class TJackCapture {
 
 TEST(JackDriver, WithoutAServerTheDriverCannotBeOpenedAndNoneIsStarted) {
   EXPECT_EQ(jack::CreateJackDriver("JACK", "lirvo-no-such-server"), nullptr);
-  SetAsioDriverListSource([] {
+  TOutputEnvironment env;
+  env.AsioDrivers = [] {
     return TAsioDriverList{MakeAsioDriverDesc(CLSID_JackDriver, "JACK", "lirvo-no-such-server")};
-  });
-  auto out = std::make_unique<TASIOAudioOut>(nullptr);
-  SetAsioDriverListSource(nullptr);
+  };
+  auto out = std::make_unique<TASIOAudioOut>(nullptr, env);
   try {
     out->OutputBPS();
     ADD_FAILURE() << "opened a driver without a server";
@@ -129,17 +129,15 @@ class JackDriverTest : public ::testing::Test {
     if (Server.empty())
       GTEST_SKIP() << "LIRVO_TEST_JACK_SERVER is not set: no JACK test server "
                       "(scripts/test-servers starts one)";
-    SetAsioDriverListSource(
-        [this] { return TAsioDriverList{MakeAsioDriverDesc(CLSID_JackDriver, "JACK", Server)}; });
+    const std::string server = Server;
+    Env.AsioDrivers = [server] {
+      return TAsioDriverList{MakeAsioDriverDesc(CLSID_JackDriver, "JACK", server)};
+    };
     TASIOAudioOut::ResetOutputReadySupported();
-  }
-  void TearDown() override {
-    SetAsioDriverListSource(nullptr);
-    jack::SetJackDestinationPorts({});
   }
 
   std::unique_ptr<TASIOAudioOut> MakeOutput() {
-    auto out = std::make_unique<TASIOAudioOut>(nullptr);
+    auto out = std::make_unique<TASIOAudioOut>(nullptr, Env);
     out->SetOnDone([this](TComponent*) { ++Done; });
     return out;
   }
@@ -152,6 +150,7 @@ class JackDriverTest : public ::testing::Test {
   }
 
   std::string Server;
+  TOutputEnvironment Env;  // the test server, and the ports a test captures through
   std::atomic<int> Done{0};
 };
 
@@ -205,7 +204,7 @@ TEST_F(JackDriverTest, WhatReachesJackIsTheFloatEquivalentOfTheStream) {
     TJackCapture cap;
     const int64_t frames = rate / 2 + 17;
     ASSERT_TRUE(cap.Open(Server, static_cast<size_t>(frames) * 4 + rate));
-    jack::SetJackDestinationPorts(cap.PortNames());
+    Env.JackDestinationPorts = cap.PortNames();
     TTestSource src;
     src.Bits = bits;
     src.Rate = rate;
