@@ -30,6 +30,7 @@ void ListAsioDrivers(TAsioDriverList& List, const TOutputEnvironment& Env) {
   // The JACK client library is linked, so JACK is always offered; whether a
   // server runs is found out when the driver is opened.
   List.push_back(MakeAsioDriverDesc(CLSID_JackDriver, "JACK", Env.JackServer));
+#endif
 }
 
 }  // namespace lirvo

@@ -31,7 +31,7 @@ void WriteBytes(const fs::path& p, const std::string& bytes) {
   out << bytes;
 }
 
-const fs::path kGolden = fs::path(__FILE__).parent_path() / "data" / "small.xpl";
+const fs::path kGolden = fs::path(LIRVO_TESTS_SOURCE_DIR) / "app" / "logic" / "data" / "small.xpl";
 
 // The header of every file this program writes, as text lines.
 const char kDefinitions[] =

@@ -18,6 +18,7 @@
 #include "audio/lib/jack/JackHandles.h"
 #include "audio/outputs/AuASIO.h"
 #include "audio/outputs/OutputEnvironment.h"
+#include "audio/outputs/drivers/JackDriver.h"
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "common/Pump.h"
