@@ -57,7 +57,7 @@ TEST_P(FixtureDecode, DeliversTheReferenceDecodersBytesAndTheListedMd5) {
   in.Flush();
   EXPECT_FALSE(hung);
   EXPECT_TRUE(got == ref) << "decoded " << got.size() << " bytes, reference " << ref.size();
-  EXPECT_EQ(Md5Hex(got), c.Md5);
+  EXPECT_EQ(Md5(got), c.Md5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDecode, ::testing::ValuesIn(kFixtures),
@@ -145,9 +145,9 @@ TEST(FlacDecode, DecodesAnAssignedStreamAndRewindsItWhenClosed) {
   in.SetStream(&stream);
   ASSERT_TRUE(in.Valid());
   in.Init();
-  const Bytes got = ReadAll(in);
+  const Bytes got = ReadAll(in, 10000);
   in.Flush();
-  EXPECT_EQ(Md5Hex(got), "cfe3d9dabadeab2cbf2ca235274b7f76");
+  EXPECT_EQ(Md5(got), "cfe3d9dabadeab2cbf2ca235274b7f76");
   EXPECT_EQ(stream.Position(), 0);
 }
 

@@ -21,6 +21,7 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "audio/processors/AudioMisc.h"
+#include "common/TestFiles.h"
 #include "player/PlayerTestSupport.h"
 
 using namespace lirvo;
@@ -36,10 +37,6 @@ bool AllIdle(const TPlayerRig& Rig) {
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& V, size_t From, size_t Count) {
   return std::vector<uint8_t>(V.begin() + From, V.begin() + From + Count);
-}
-
-void WriteText(const std::string& Path, const std::string& Text) {
-  std::ofstream(Path, std::ios::binary) << Text;
 }
 
 }  // namespace

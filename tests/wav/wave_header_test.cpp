@@ -368,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the decoders make of them, they stop, and never deliver more than the
 // header promised.
 TEST(WaveDamage, TruncationsAndBitFlipsNeverCrashOrHang) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   const std::string dir = ScratchDir("wav_damage");
   const char* codecs[] = {"-c:a pcm_s16le",
                           "-c:a adpcm_ima_wav -block_size 256",

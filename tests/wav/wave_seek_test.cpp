@@ -54,7 +54,7 @@ class WaveSeek : public ::testing::TestWithParam<SeekCase> {
 std::string WaveSeek::dir;
 
 TEST_P(WaveSeek, DeliversTheReferenceFromTheFrameSought) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   ASSERT_NO_FATAL_FAILURE(Prepare());
   const uint32_t fpb = GetParam().framesPerBlock;
   std::vector<int64_t> targets = {0, 1, total / 2, total - 1, total};
@@ -85,7 +85,7 @@ TEST_P(WaveSeek, DeliversTheReferenceFromTheFrameSought) {
 // The window a CUE track uses: Init positions at StartSample and the data
 // end after EndSample.
 TEST_P(WaveSeek, WindowDeliversExactlyItsFrames) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   ASSERT_NO_FATAL_FAILURE(Prepare());
   struct {
     int64_t start, end;
