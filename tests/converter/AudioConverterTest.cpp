@@ -23,8 +23,8 @@ using test::ReadAll;
 // own buffer, and records every request.
 class TBytesSource : public TAuInput {
  public:
-  TBytesSource(uint32_t Bits, uint32_t Chans, std::vector<uint8_t> Data)
-      : TAuInput(nullptr), Bits(Bits), Chans(Chans), Data(std::move(Data)) {}
+  TBytesSource(uint32_t ABits, uint32_t AChans, std::vector<uint8_t> AData)
+      : TAuInput(nullptr), Bits(ABits), Chans(AChans), Data(std::move(AData)) {}
   ~TBytesSource() override { NotifyRemoval(); }
 
   uint32_t Bits;

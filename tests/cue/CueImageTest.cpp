@@ -183,8 +183,8 @@ INSTANTIATE_TEST_SUITE_P(Images, CueImageTest,
                                            ImageCase{"Flac44k16Pregaps", "flac", 44100, 16, true},
                                            ImageCase{"Flac96k24", "flac", 96000, 24, false},
                                            ImageCase{"Flac96k24Pregaps", "flac", 96000, 24, true}),
-                         [](const ::testing::TestParamInfo<ImageCase>& info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<ImageCase>& Info) {
+                           return Info.param.name;
                          });
 
 // The APE fixture cut into tracks; the reference PCM comes from FFmpeg's

@@ -61,8 +61,8 @@ TEST_P(FixtureDecode, DeliversTheReferenceDecodersBytesAndTheListedMd5) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDecode, ::testing::ValuesIn(kFixtures),
-                         [](const auto& info) {
-                           std::string n = info.param.File + 6;  // past "audio/"
+                         [](const auto& Info) {
+                           std::string n = Info.param.File + 6;  // past "audio/"
                            for (char& ch : n)
                              if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return n;
@@ -121,7 +121,7 @@ TEST_P(GeneratedDecode, MatchesTheReferenceDecoderAndReportsTheOutputWidth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, GeneratedDecode, ::testing::ValuesIn(kGenerated),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 // A frame's whole PCM is handed out at once when the caller asks enough:
 // catches a decoder that copies or splits blocks needlessly.

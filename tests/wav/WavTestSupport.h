@@ -57,7 +57,10 @@ inline void Put32(Bytes& B, uint32_t V) {
   Put16(B, static_cast<uint16_t>(V >> 16));
 }
 inline void PutCode(Bytes& B, const char* Code) {
-  B.insert(B.end(), Code, Code + 4);
+  // Byte by byte: GCC 12 takes a range insert into an empty vector for an
+  // overflow (-Wstringop-overflow, a known false positive).
+  for (int i = 0; i < 4; ++i)
+    B.push_back(static_cast<uint8_t>(Code[i]));
 }
 inline void PutChunk(Bytes& B, const char* Code, const Bytes& Body, bool Pad = true) {
   PutCode(B, Code);

@@ -65,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"uint8we.wav", wtExtPCM, 8, 2, 8000, "u8", Ref::Raw, nullptr, 0},
         FixtureCase{"pcm_with_fact_chunk.wav", wtPCM, 16, 2, 1000, "s16le", Ref::Raw,
                     "2ea0da50e40096bb4c74b91b45774c2b", 14700}),
-    [](const auto& info) {
-      std::string n = info.param.file;
+    [](const auto& Info) {
+      std::string n = Info.param.file;
       for (auto& ch : n)
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return n;
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Ref::Raw, false},
         GeneratedCase{"mp3", "-c:a libmp3lame -b:a 128k", wtACM, 16, 2, 44100, "s16le", Ref::Raw,
                       false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // Plain (non-extensible) records for widths ffmpeg would write as
 // extensible: the same samples wrapped by hand.
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlainCase{"s32", 1, 32, "s32le", Ref::Raw, wtPCM, 32},
                       PlainCase{"f32", 3, 32, "f32le", Ref::Float32, wtIEEEFloat, 32},
                       PlainCase{"f64", 3, 64, "f64le", Ref::Float64, wtIEEEFloat, 32}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // The float rule at and beyond full scale, for both widths.
 TEST(WaveFloat, FullScaleAndBeyondClipToTheIntegerLimits) {

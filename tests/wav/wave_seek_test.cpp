@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         SeekCase{"ms_stereo", "-c:a adpcm_ms -block_size 512", "s16le", 0, 500},
         SeekCase{"ms_mono", "-ac 1 -c:a adpcm_ms -block_size 256", "s16le", 0, 500},
         SeekCase{"mulaw", "-c:a pcm_mulaw", "s16le", 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // Offsets beyond 2 GiB: a sparse 3 GiB file with marked frames past 2 GiB.
 TEST(WaveSeekLarge, PositionsBeyond2GiBAreReached) {
