@@ -30,10 +30,16 @@
 #include "app/logic/playlist/PlaylistAdder.h"
 #include "audio/core/Pool.h"
 #include "audio/core/ThreadSetup.h"
+#include "common/BenchSupport.h"
+#include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 
 extern char** environ;
 
 namespace {
+
+using lirvo::test::Quote;
+using lirvo::test::ReadText;
 
 constexpr int kFlacFiles = 1000;
 constexpr int kMp3Files = 200;
@@ -42,13 +48,6 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point Start) {
   return std::chrono::duration<double>(Clock::now() - Start).count();
-}
-
-std::string Quote(const std::string& S) {
-  std::string q = "'";
-  for (char c : S)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
 }
 
 // Runs Args with stdout and stderr on /dev/null, without a shell; true on
@@ -96,11 +95,6 @@ std::string Id3v23(const std::vector<std::pair<std::string, std::string>>& Frame
   return tag + body;
 }
 
-std::string ReadAll(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 bool MakeFiles(const std::string& Dir) {
   // One FLAC made by sox, copied and tagged per file with metaflac (one shell
   // run for all: spawning a shell per file would dominate the set-up).
@@ -132,7 +126,7 @@ bool MakeFiles(const std::string& Dir) {
                    Quote(mp3))
                       .c_str()) != 0)
     return false;
-  const std::string audio = ReadAll(mp3);
+  const std::string audio = ReadText(mp3);
   std::filesystem::remove(mp3);
   if (audio.empty()) return false;
   for (int i = 0; i < kMp3Files; ++i) {
@@ -171,9 +165,8 @@ int main() {
   using namespace lirvo;
   SetRealtimeAllowed(false);
   FrameworkStartup();
-  char tmpl[] = "/tmp/lirvo-bench-add-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
+  const std::string dir = test::MakeTempDir("lirvo-bench-add");
+  if (dir.empty()) return 1;
   std::printf("making %d FLAC and %d MP3 files in %s ...\n", kFlacFiles, kMp3Files, dir.c_str());
   if (!MakeFiles(dir)) {
     std::fprintf(stderr, "could not make the files (sox, metaflac, ffmpeg needed)\n");

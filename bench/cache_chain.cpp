@@ -20,18 +20,14 @@
 #include "audio/core/ThreadSetup.h"
 #include "audio/decoders/AudioFLAC.h"
 #include "audio/processors/AudioCache.h"
+#include "common/BenchSupport.h"
 
 namespace {
 
+using lirvo::test::CpuSeconds;
+
 constexpr int kSeconds = 600;
 constexpr double kBytesPerSecond = 44100.0 * 4;
-
-double CpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
-         ru.ru_stime.tv_usec / 1e6;
-}
 
 // Reads In to the end in blocks like an output's; returns the bytes read.
 int64_t Drain(lirvo::TAuInput& In) {
@@ -51,9 +47,8 @@ int main() {
   using namespace lirvo;
   SetRealtimeAllowed(false);
   FrameworkStartup();
-  char tmpl[] = "/tmp/lirvo-bench-cache-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
+  const std::string dir = test::MakeTempDir("lirvo-bench-cache");
+  if (dir.empty()) return 1;
   const std::string path = dir + "/ten-minutes.flac";
   const std::string make =
       "sox -n -r 44100 -c 2 -b 16 -e signed-integer -t wav - synth " + std::to_string(kSeconds) +

@@ -26,26 +26,17 @@
 
 #include "audio/decoders/AudioMAC.h"
 #include "audio/decoders/AudioWinMedia.h"
+#include "common/BenchSupport.h"
+#include "common/ExternalTools.h"
 
 namespace {
+
+using lirvo::test::CpuSeconds;
+using lirvo::test::Quote;
 
 constexpr int kSeconds = 600;
 constexpr int kApeRepeats = 170;
 constexpr double kApeFixtureSeconds = 156556.0 / 44100.0;
-
-double CpuSeconds(int Who) {
-  rusage ru{};
-  getrusage(Who, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
-         ru.ru_stime.tv_usec / 1e6;
-}
-
-std::string Quote(const std::string& Path) {
-  std::string q = "'";
-  for (char c : Path)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // The shared fixtures beside the source tree (LIRVO_FIXTURES overrides).
 std::string FixturesDir() {
@@ -59,9 +50,8 @@ struct TBenchFiles {
   std::string Dir, Mp3, Wma;
   std::string Ape = FixturesDir() + "/audio/mac-399.ape";
   TBenchFiles() {
-    char tmpl[] = "/tmp/lirvo-bench-ffmpeg-XXXXXX";
-    if (!mkdtemp(tmpl)) return;
-    Dir = tmpl;
+    Dir = lirvo::test::MakeTempDir("lirvo-bench-ffmpeg");
+    if (Dir.empty()) return;
     const std::string tone =
         "ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=" +
         std::to_string(kSeconds) +

@@ -21,29 +21,22 @@
 #include <string>
 
 #include "audio/decoders/AudioFLAC.h"
+#include "common/BenchSupport.h"
+#include "common/ExternalTools.h"
 
 namespace {
 
+using lirvo::test::CpuSeconds;
+using lirvo::test::Quote;
+
 constexpr int kSeconds = 600;
-
-double CpuSeconds(int Who) {
-  rusage ru{};
-  getrusage(Who, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
-         ru.ru_stime.tv_usec / 1e6;
-}
-
-std::string Quote(const std::string& Path) {
-  return "'" + Path + "'";  // the folder is our own mkdtemp name: no quotes inside
-}
 
 struct TBenchFile {
   std::string Dir;
   std::string Path;
   TBenchFile() {
-    char tmpl[] = "/tmp/lirvo-bench-flac-XXXXXX";
-    if (!mkdtemp(tmpl)) return;
-    Dir = tmpl;
+    Dir = lirvo::test::MakeTempDir("lirvo-bench-flac");
+    if (Dir.empty()) return;
     Path = Dir + "/ten-minutes.flac";
     const std::string cmd = "sox -n -r 44100 -c 2 -b 16 -e signed-integer -t wav - synth " +
                             std::to_string(kSeconds) +

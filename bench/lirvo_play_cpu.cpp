@@ -22,7 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "common/BenchSupport.h"
+#include "common/ExternalTools.h"
+
 namespace {
+
+using lirvo::test::Quote;
 
 struct TCost {
   double CpuMsPerS = -1;
@@ -65,10 +70,6 @@ void Report(const char* Name, const TCost& C) {
               C.SwitchesPerS, C.WallS);
 }
 
-std::string Quote(const std::string& S) {
-  return "'" + S + "'";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,9 +88,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_lirvo_play_cpu: %s not built\n", player.c_str());
     return 1;
   }
-  char tmpl[] = "/tmp/lirvo-bench-play-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
+  const std::string dir = lirvo::test::MakeTempDir("lirvo-bench-play");
+  if (dir.empty()) return 1;
   const std::string wav = dir + "/music.wav", flac = dir + "/music.flac";
   const std::string make = "sox -D -n -r 44100 -c 2 -b 16 -e signed-integer " + Quote(wav) +
                            " synth " + std::to_string(seconds) +

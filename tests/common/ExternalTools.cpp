@@ -24,8 +24,8 @@ std::vector<uint8_t> RunCapture(const std::string& Command) {
   return out;
 }
 
-bool HaveTool(const char* Name) {
-  return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0;
+bool HaveTool(const std::string& Name) {
+  return std::system(("command -v " + Name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace lirvo::test

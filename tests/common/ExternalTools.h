@@ -12,7 +12,7 @@ std::string Quote(const std::string& S);
 // Runs Command through the shell and returns what it wrote to stdout.
 std::vector<uint8_t> RunCapture(const std::string& Command);
 // Whether the tool is on the PATH.
-bool HaveTool(const char* Name);
+bool HaveTool(const std::string& Name);
 
 }  // namespace lirvo::test
 

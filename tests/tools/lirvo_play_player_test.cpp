@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 extern char** environ;
@@ -35,16 +36,6 @@ using Bytes = std::vector<uint8_t>;
 std::string Tool() {
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
   return (self.parent_path().parent_path() / "tools" / "lirvo-play" / "lirvo-play").string();
-}
-
-Bytes ReadAll(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-std::string ReadText(const std::string& Path) {
-  const Bytes b = ReadAll(Path);
-  return std::string(b.begin(), b.end());
 }
 
 // What reached the device is Expected, then silence (zero bytes) only.
@@ -121,7 +112,7 @@ TEST_F(LirvoPlayPlayer, PlaysAFileAndACueTrackBitExactIntoTheDevice) {
   TRun r = Run("--play " + Quote(wav) + " --device lirvocap --latency 50", conf);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Err.find("正在播放：song.wav"), std::string::npos) << r.Err;
-  EXPECT_TRUE(DataThenSilence(ReadAll(Dir + "/cap.raw"), Pcm16(wav)));
+  EXPECT_TRUE(DataThenSilence(ReadFileBytes(Dir + "/cap.raw"), Pcm16(wav)));
 
   const std::string image = Tone("album.wav", 3.0);
   std::ofstream(Dir + "/album.cue") << "FILE \"album.wav\" WAVE\n"
@@ -134,7 +125,7 @@ TEST_F(LirvoPlayPlayer, PlaysAFileAndACueTrackBitExactIntoTheDevice) {
   const size_t second = 44100 * 4;
   ASSERT_GE(pcm.size(), 3 * second);
   // The track's end frame is inclusive: one frame of track 3 follows.
-  EXPECT_TRUE(DataThenSilence(ReadAll(Dir + "/cap.raw"),
+  EXPECT_TRUE(DataThenSilence(ReadFileBytes(Dir + "/cap.raw"),
                               Bytes(pcm.begin() + second, pcm.begin() + 2 * second + 4)));
 
   // The direct engine, on the test's JACK server (paced like a card); a frame
@@ -231,7 +222,7 @@ TEST_F(LirvoPlayPlayer, SigintStopsPlaybackCleanlyAndReportsProgress) {
   EXPECT_NE(text.find("播放停止"), std::string::npos) << text;
   EXPECT_NE(text.find("underruns"), std::string::npos) << "no progress line: " << text;
   // What was played is the file's beginning, cut short.
-  const Bytes cap = ReadAll(Dir + "/cap.raw");
+  const Bytes cap = ReadFileBytes(Dir + "/cap.raw");
   const Bytes pcm = Pcm16(wav);
   ASSERT_GT(cap.size(), 4096u);
   EXPECT_LT(cap.size(), pcm.size());

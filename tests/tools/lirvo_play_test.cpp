@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo::test;
@@ -27,23 +29,6 @@ using Bytes = std::vector<uint8_t>;
 std::string ToolPath() {
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
   return (self.parent_path().parent_path() / "tools" / "lirvo-play" / "lirvo-play").string();
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-Bytes ReadBytes(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-std::string ReadText(const std::string& Path) {
-  const Bytes b = ReadBytes(Path);
-  return std::string(b.begin(), b.end());
 }
 
 struct TRun {
@@ -68,23 +53,9 @@ class LirvoPlay : public ::testing::Test {
     const int rc = std::system(
         (Quote(ToolPath()) + " " + Args + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
     r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.Out = ReadBytes(out);
+    r.Out = ReadFileBytes(out);
     r.Err = ReadText(err);
     return r;
-  }
-
-  std::string Md5(const Bytes& Data) {
-    const std::string f = dir + "/md5.bin";
-    std::ofstream(f, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Data.data()),
-               static_cast<std::streamsize>(Data.size()));
-    std::string out;
-    if (FILE* p = ::popen(("md5sum " + Quote(f)).c_str(), "r")) {
-      char buf[64] = {};
-      if (std::fgets(buf, sizeof buf, p)) out.assign(buf, 32);
-      ::pclose(p);
-    }
-    return out;
   }
 
   std::string dir;
@@ -148,7 +119,7 @@ TEST_F(LirvoPlay, DecodeToAWavFileWritesItsFormatAndTheSameData) {
   const TRun r = Run("--decode " + Quote(kSine) + " --out " + Quote(out));
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Out.empty());
-  const Bytes wav = ReadBytes(out);
+  const Bytes wav = ReadFileBytes(out);
   ASSERT_EQ(wav.size(), 44u + kSineFrames * 4);
   auto le = [&](size_t at, int n) {
     uint32_t v = 0;

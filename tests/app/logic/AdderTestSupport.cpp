@@ -7,11 +7,6 @@
 
 namespace lirvo::test {
 
-void WriteText(const std::string& Path, const std::string& Text) {
-  std::ofstream f(Path, std::ios::binary);
-  f << Text;
-}
-
 namespace {
 
 void Put16(std::string& S, uint32_t V) {

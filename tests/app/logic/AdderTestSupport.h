@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace lirvo::test {
+#include "common/TestFiles.h"
 
-void WriteText(const std::string& Path, const std::string& Text);
+namespace lirvo::test {
 
 // A PCM WAV file of Frames silent frames. ClaimedBytes, when not 0, is what
 // the header says the data chunk holds (more than the file carries), to fake

@@ -20,6 +20,8 @@
 #include "audio/decoders/AudioMAC.h"
 #include "audio/decoders/AudioWave.h"
 #include "audio/processors/AudioMisc.h"
+#include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo;
@@ -27,38 +29,9 @@ using namespace lirvo::test;
 
 namespace {
 
-std::string Quote(const std::string& S) {
-  std::string out = "'";
-  for (char c : S)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // Runs a reference tool; a missing tool is a set-up fault worth saying so.
 bool RunTool(const std::string& Command) {
   return std::system((Command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
-void WriteText(const std::string& Path, const std::string& Text) {
-  std::ofstream f(Path, std::ios::binary);
-  f << Text;
-}
-
-std::vector<uint8_t> ReadAll(TAuInput& In, uint32_t Ask) {
-  std::vector<uint8_t> out;
-  for (int i = 0; i < 1000000; ++i) {
-    uint8_t* p = nullptr;
-    uint32_t n = Ask;
-    In.GetData(p, n);
-    if (n == 0) break;
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
 }
 
 // The frames a track covers, as the index times give them.
@@ -173,7 +146,7 @@ TEST_P(CueImageTest, EveryTrackDeliversExactlyItsFrames) {
                 Quote(image) + " " + Quote(raw)))
         << "flac must be installed to make the test image";
   }
-  const std::vector<uint8_t> reference = ReadFile(raw);
+  const std::vector<uint8_t> reference = ReadFileBytes(raw);
   const int frame = 2 * c.bits / 8;
   ASSERT_EQ(reference.size(), static_cast<size_t>(c.rate * 7 / 2 * frame));
 
@@ -210,8 +183,8 @@ INSTANTIATE_TEST_SUITE_P(Images, CueImageTest,
                                            ImageCase{"Flac44k16Pregaps", "flac", 44100, 16, true},
                                            ImageCase{"Flac96k24", "flac", 96000, 24, false},
                                            ImageCase{"Flac96k24Pregaps", "flac", 96000, 24, true}),
-                         [](const ::testing::TestParamInfo<ImageCase>& info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<ImageCase>& Info) {
+                           return Info.param.name;
                          });
 
 // The APE fixture cut into tracks; the reference PCM comes from FFmpeg's
@@ -224,7 +197,7 @@ TEST(CueApeImageTest, EveryTrackDeliversExactlyItsFrames) {
   ASSERT_TRUE(RunTool("ffmpeg -nostdin -v error -i " + Quote(fixture) +
                       " -map 0:a:0 -f s16le -acodec pcm_s16le -y " + Quote(raw)))
       << "ffmpeg must be installed to decode the reference PCM";
-  const std::vector<uint8_t> reference = ReadFile(raw);
+  const std::vector<uint8_t> reference = ReadFileBytes(raw);
   ASSERT_EQ(reference.size(), 626224u);
 
   const std::string cue = dir + "/album.cue";

@@ -20,23 +20,18 @@
 #include <thread>
 
 #include "app/logic/system/ProcUtils.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 namespace lirvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadText;
 using ::testing::ElementsAre;
 
-std::string ReadText(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 void WriteText(const std::string& Path, const std::string& Text, fs::perms Mode = fs::perms(0644)) {
-  std::ofstream(Path, std::ios::binary) << Text;
+  test::WriteText(Path, Text);
   fs::permissions(Path, Mode);
 }
 

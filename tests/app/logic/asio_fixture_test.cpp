@@ -23,6 +23,7 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "common/Pump.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 #include "tests/audio/outputs/AsioTestSupport.h"
 
@@ -91,21 +92,6 @@ class AsioFixtureTest : public ::testing::Test {
   TOutputEnvironment Env;  // the test's cards
 };
 
-// Reads In to its end.
-std::vector<uint8_t> ReadAll(TAuInput& In) {
-  std::vector<uint8_t> all;
-  In.Init();
-  for (;;) {
-    uint8_t* p = nullptr;
-    uint32_t n = 65536;
-    In.GetData(p, n);
-    if (n == 0) break;
-    all.insert(all.end(), p, p + n);
-  }
-  In.Flush();
-  return all;
-}
-
 // What the chain must deliver: the decoder's output through the converter
 // alone.
 std::vector<uint8_t> ConvertedReference(TAuInput& Decoder) {
@@ -113,7 +99,7 @@ std::vector<uint8_t> ConvertedReference(TAuInput& Decoder) {
   conv.SetOutBitsPerSample(32);
   conv.SetOutChannels(2);
   conv.SetInput(&Decoder);
-  std::vector<uint8_t> all = ReadAll(conv);
+  std::vector<uint8_t> all = DecodeAll(conv, 65536);
   conv.SetInput(nullptr);
   return all;
 }
@@ -159,7 +145,7 @@ TEST_F(AsioFixtureTest, SixteenBitFileOnASixteenBitCardIsBitPerfect) {
             0)
       << "needs sox and flac (scripts/setup)";
   std::unique_ptr<TAuFileIn> ref = CreateDecoderForFile(path);
-  const std::vector<uint8_t> original = ReadAll(*ref);
+  const std::vector<uint8_t> original = DecodeAll(*ref, 65536);
   ASSERT_EQ(ref->BitsPerSample(), 16u);
 
   std::unique_ptr<TAuFileIn> in = CreateDecoderForFile(path);

@@ -20,6 +20,7 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "audio/processors/AudioMisc.h"
+#include "common/TestFiles.h"
 #include "tests/app/logic/PlayerTestSupport.h"
 #include "tests/audio/outputs/AsioTestSupport.h"
 
@@ -36,10 +37,6 @@ bool AllIdle(const TPlayerRig& Rig) {
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& V, size_t From, size_t Count) {
   return std::vector<uint8_t>(V.begin() + From, V.begin() + From + Count);
-}
-
-void WriteText(const std::string& Path, const std::string& Text) {
-  std::ofstream(Path, std::ios::binary) << Text;
 }
 
 }  // namespace

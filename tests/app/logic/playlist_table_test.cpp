@@ -188,8 +188,8 @@ INSTANTIATE_TEST_SUITE_P(AllIndexes, PlaylistIndexOrder,
                                            IndexCase{"PL_IDX_Artist", {5, 4, 2, 1, 6, 3}},
                                            IndexCase{"PL_IDX_Time", {4, 6, 2, 5, 1, 3}},
                                            IndexCase{"", {1, 2, 3, 4, 5, 6}}),
-                         [](const auto& info) {
-                           return std::string(*info.param.Index ? info.param.Index
+                         [](const auto& Info) {
+                           return std::string(*Info.param.Index ? Info.param.Index
                                                                 : "InsertionOrder");
                          });
 

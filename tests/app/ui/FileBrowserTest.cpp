@@ -24,7 +24,7 @@
 #include "FileMask.h"
 
 // Readable failure messages.
-void PrintTo(const QString& text, std::ostream* os) {
+static void PrintTo(const QString& text, std::ostream* os) {
   *os << '"' << text.toStdString() << '"';
 }
 

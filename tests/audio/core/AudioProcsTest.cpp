@@ -352,7 +352,7 @@ class BothPaths : public ::testing::TestWithParam<bool> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Procs, BothPaths, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Shuffle" : "Portable"; });
+                         [](const auto& Info) { return Info.param ? "Shuffle" : "Portable"; });
 
 TEST_P(BothPaths, InPlaceWideningMatchesReferenceForEveryLength) {
   for (size_t n = 0; n <= 300; ++n) {

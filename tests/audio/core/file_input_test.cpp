@@ -9,6 +9,7 @@
 
 #include "audio/core/FileInputs.h"
 #include "common/RawFileIn.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo;
@@ -18,18 +19,6 @@ namespace {
 
 // Stereo 16-bit: 4 bytes a frame.
 constexpr int kFrame = 4;
-
-std::vector<uint8_t> ReadAll(TAuInput& in, uint32_t ask = 4096, int maxCalls = 100000) {
-  std::vector<uint8_t> out;
-  for (int i = 0; i < maxCalls; ++i) {
-    uint8_t* p = nullptr;
-    uint32_t n = ask;
-    in.GetData(p, n);
-    if (n == 0) break;
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
-}
 
 // Index of the frame whose bytes sit at Data[at..], or -1.
 int64_t FrameAt(const std::vector<uint8_t>& Data, size_t at) {

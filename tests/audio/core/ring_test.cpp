@@ -324,8 +324,8 @@ TEST_P(CircularBufferStop, CallsAfterStopReturnZeroWithoutWaiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, CircularBufferStop, ::testing::Values(Side::kReader, Side::kWriter),
-                         [](const auto& info) {
-                           return info.param == Side::kReader ? "Read" : "Write";
+                         [](const auto& Info) {
+                           return Info.param == Side::kReader ? "Read" : "Write";
                          });
 
 }  // namespace

@@ -16,47 +16,6 @@ bool RunCommand(const std::string& Command) {
   return std::system(Command.c_str()) == 0;
 }
 
-bool HaveTool(const std::string& Name) {
-  return RunCommand("command -v " + Name + " >/dev/null 2>&1");
-}
-
-std::string Quote(const std::string& Path) {
-  std::string q = "'";
-  for (char c : Path) {
-    if (c == '\'')
-      q += "'\\''";
-    else
-      q += c;
-  }
-  return q + "'";
-}
-
-Bytes ReadFileBytes(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& Path, const Bytes& Data) {
-  std::ofstream f(Path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
-}
-
-std::string Md5Hex(const Bytes& Data) {
-  // One name per process: test processes may run side by side.
-  const std::string tmp =
-      std::string(LIRVO_TEST_TMP) + "/md5-input-" + std::to_string(::getpid()) + ".bin";
-  RunCommand("mkdir -p " + Quote(LIRVO_TEST_TMP));
-  WriteFileBytes(tmp, Data);
-  std::string out;
-  if (FILE* p = ::popen(("md5sum " + Quote(tmp)).c_str(), "r")) {
-    char buf[64] = {};
-    if (std::fgets(buf, sizeof buf, p)) out.assign(buf, std::min<size_t>(32, std::strlen(buf)));
-    ::pclose(p);
-  }
-  std::remove(tmp.c_str());
-  return out;
-}
-
 namespace {
 
 uint32_t Le32(const uint8_t* p) {
@@ -163,22 +122,6 @@ std::string MakeFlac(const std::string& Dir, const std::string& Name, const TGen
     return "";
   }
   return flac;
-}
-
-Bytes ReadAll(TAuInput& In, uint32_t Ask, int MaxCalls, bool* HitLimit) {
-  Bytes out;
-  if (HitLimit) *HitLimit = true;
-  for (int i = 0; i < MaxCalls; ++i) {
-    uint8_t* p = nullptr;
-    uint32_t n = Ask;
-    In.GetData(p, n);
-    if (n == 0) {
-      if (HitLimit) *HitLimit = false;
-      break;
-    }
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
 }
 
 Bytes ReadFrames(TAuInput& In, int64_t Frames, uint32_t FrameBytes) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "audio/core/AudioClasses.h"
+#include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 
 namespace lirvo::test {
 
@@ -15,15 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 // Runs a shell command; true when it exits with 0.
 bool RunCommand(const std::string& Command);
-// Whether a command-line tool is on the PATH.
-bool HaveTool(const std::string& Name);
-// Quotes a path for the shell.
-std::string Quote(const std::string& Path);
-
-Bytes ReadFileBytes(const std::string& Path);
-void WriteFileBytes(const std::string& Path, const Bytes& Data);
-// md5 of the bytes, as md5sum prints it.
-std::string Md5Hex(const Bytes& Data);
 
 // The bytes of the "data" chunk of a WAV file (empty when there is none).
 Bytes WavData(const Bytes& Wav);
@@ -48,10 +41,6 @@ struct TGenSpec {
 // calling test (through ADD_FAILURE) and returns "" when a tool fails.
 std::string MakeFlac(const std::string& Dir, const std::string& Name, const TGenSpec& Spec);
 
-// Reads an initialised input until it delivers nothing, asking Ask bytes at
-// a time; stops after MaxCalls calls (a hang shows as hitting the limit,
-// which sets HitLimit).
-Bytes ReadAll(TAuInput& In, uint32_t Ask = 10000, int MaxCalls = 200000, bool* HitLimit = nullptr);
 // Reads at most Frames frames (FrameBytes each).
 Bytes ReadFrames(TAuInput& In, int64_t Frames, uint32_t FrameBytes);
 

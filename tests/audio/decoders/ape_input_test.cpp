@@ -12,28 +12,16 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <libavutil/md5.h>
-}
-
 #include "audio/decoders/AudioMAC.h"
 #include "audio/decoders/LibraryBindings.h"
 #include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 
 using namespace lirvo;
 using namespace lirvo::test;
 
 namespace {
-
-std::string Md5(const std::vector<uint8_t>& Data) {
-  uint8_t d[16];
-  av_md5_sum(d, Data.data(), static_cast<int>(Data.size()));
-  char hex[33];
-  for (int i = 0; i < 16; ++i)
-    std::snprintf(hex + i * 2, 3, "%02x", d[i]);
-  return hex;
-}
 
 // What the reference decoder produces for the file as signed 16-bit PCM.
 std::vector<uint8_t> FfmpegS16(const std::string& File) {
@@ -48,38 +36,6 @@ std::string Ffprobe(const std::string& File, const std::string& Entry) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
     s.pop_back();
   return s;
-}
-
-// Reads the input from its current position to the end, Request bytes at a
-// time.
-std::vector<uint8_t> ReadRest(TAuInput& In, uint32_t Request = 16384) {
-  std::vector<uint8_t> out;
-  for (int guard = 0; guard < 1000000; ++guard) {
-    uint8_t* p = nullptr;
-    uint32_t n = Request;
-    In.GetData(p, n);
-    if (n == 0) break;
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
-}
-
-std::vector<uint8_t> DecodeAll(TMACIn& In, uint32_t Request = 16384) {
-  In.Init();
-  std::vector<uint8_t> out = ReadRest(In, Request);
-  In.Flush();
-  return out;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
-                              std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data) {
-  std::ofstream f(Path, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
 }
 
 const char kSineMd5[] = "cfe3d9dabadeab2cbf2ca235274b7f76";
@@ -232,7 +188,7 @@ TEST(ApeInput, SeeksLandExactlyOnTheRequestedBlock) {
         read += n / 4;
       }
       ASSERT_TRUE(in.Seek(t)) << t;
-      std::vector<uint8_t> got = ReadRest(in, 4000);
+      std::vector<uint8_t> got = ReadAll(in, 4000);
       ASSERT_EQ(got.size(), ref.size() - t * 4) << "seek to " << t << " from " << before;
       EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + t * 4))
           << "seek to " << t << " from " << before;
@@ -322,7 +278,7 @@ TEST(ApeDecoderLayer, PositionPropertiesCanBeReadWhileAnotherThreadDecodes) {
       if (b > maxSeen) maxSeen = b;
     }
   });
-  std::vector<uint8_t> pcm = ReadRest(in, 4096);
+  std::vector<uint8_t> pcm = ReadAll(in, 4096);
   done = true;
   reader.join();
   EXPECT_EQ(pcm.size(), 626224u);
@@ -404,7 +360,7 @@ TEST(ApeInput, TruncatedAndDamagedFilesNeverCrashOrHang) {
       EXPECT_EQ(pcm.size() % 4, 0u) << i;
       in.Init();
       in.Seek(100000);
-      ReadRest(in);
+      ReadAll(in, 16384);
       in.Flush();
     } catch (const EAuException&) {
       // A rejected file is a correct outcome.

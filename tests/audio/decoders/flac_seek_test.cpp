@@ -140,6 +140,6 @@ TEST_P(FlacSeek, AWindowDeliversExactlyItsFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FlacSeek, ::testing::ValuesIn(kFiles),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

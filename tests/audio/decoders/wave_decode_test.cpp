@@ -31,7 +31,7 @@ struct FixtureCase {
 class FixtureDecode : public ::testing::TestWithParam<FixtureCase> {};
 
 TEST_P(FixtureDecode, DeliversExactlyTheReferenceSamples) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   const FixtureCase& c = GetParam();
   const std::string path = FixturePath(std::string("audio/") + c.file);
   Decoded d = DecodeFile(path);
@@ -50,7 +50,7 @@ TEST_P(FixtureDecode, DeliversExactlyTheReferenceSamples) {
   EXPECT_EQ(d.totalSamples, static_cast<int64_t>(ref.size()) / frame);
   if (c.s16md5) {
     EXPECT_EQ(d.pcm.size(), c.s16bytes);
-    EXPECT_EQ(Md5(d.pcm, ScratchDir("wav_md5")), c.s16md5);
+    EXPECT_EQ(Md5(d.pcm), c.s16md5);
   }
 }
 
@@ -65,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"uint8we.wav", wtExtPCM, 8, 2, 8000, "u8", Ref::Raw, nullptr, 0},
         FixtureCase{"pcm_with_fact_chunk.wav", wtPCM, 16, 2, 1000, "s16le", Ref::Raw,
                     "2ea0da50e40096bb4c74b91b45774c2b", 14700}),
-    [](const auto& info) {
-      std::string n = info.param.file;
+    [](const auto& Info) {
+      std::string n = Info.param.file;
       for (auto& ch : n)
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return n;
@@ -93,7 +93,7 @@ class GeneratedDecode : public ::testing::TestWithParam<GeneratedCase> {
 std::string GeneratedDecode::dir;
 
 TEST_P(GeneratedDecode, DeliversExactlyTheReferenceSamples) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   const GeneratedCase& c = GetParam();
   const std::string path = dir + "/" + c.name + ".wav";
   ASSERT_TRUE(Ffmpeg(ToneSource(1.3) + " " + c.codecArgs, path)) << c.codecArgs;
@@ -104,7 +104,7 @@ TEST_P(GeneratedDecode, DeliversExactlyTheReferenceSamples) {
   EXPECT_EQ(d.channels, c.channels);
   EXPECT_EQ(d.rate, c.rate);
   if (c.ref == Ref::Sox) {
-    LIRVO_REQUIRE_TOOL("sox");
+    REQUIRE_TOOL("sox");
   }
   Bytes ref = c.ref == Ref::Sox ? SoxDecodeS16(path) : FfmpegDecode(path, c.ffmpegFormat);
   if (c.ref == Ref::Float64) ref = FloatsToInt32(ref, 8);
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Ref::Raw, false},
         GeneratedCase{"mp3", "-c:a libmp3lame -b:a 128k", wtACM, 16, 2, 44100, "s16le", Ref::Raw,
                       false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // Plain (non-extensible) records for widths ffmpeg would write as
 // extensible: the same samples wrapped by hand.
@@ -170,7 +170,7 @@ struct PlainCase {
 class PlainRecordDecode : public ::testing::TestWithParam<PlainCase> {};
 
 TEST_P(PlainRecordDecode, DeliversTheStoredSamples) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   const PlainCase& c = GetParam();
   const std::string dir = ScratchDir(std::string("wav_plain_") + c.name);
   const std::string raw = dir + "/tone.raw";
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlainCase{"s32", 1, 32, "s32le", Ref::Raw, wtPCM, 32},
                       PlainCase{"f32", 3, 32, "f32le", Ref::Float32, wtIEEEFloat, 32},
                       PlainCase{"f64", 3, 64, "f64le", Ref::Float64, wtIEEEFloat, 32}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // The float rule at and beyond full scale, for both widths.
 TEST(WaveFloat, FullScaleAndBeyondClipToTheIntegerLimits) {

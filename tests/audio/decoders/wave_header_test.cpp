@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                {},
                true,
                false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // The scan gives up after 65,535 bytes: samples starting just inside that
 // are found, just beyond are not.
@@ -245,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"TwelveBitsInTwoBytes", FmtBody(1, 2, 44100, 12), true, wtPCM, 16},
         FormatCase{"FrameLargerThanAReadPiece", FmtBody(1, 4000, 44100, 64, 32000), false, wtPCM,
                    8}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // A zero block alignment: the IMA record's geometry is empty.
 TEST(WaveAdpcmRecord, ZeroBlockLengthIsInvalid) {
@@ -357,8 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // A data size of 0: the size is unknown, the samples run
                       // to the end of the file.
                       BadCase{"zero-size-chunk.wav", true, 1024 - 44}),
-    [](const auto& info) {
-      std::string n = info.param.file;
+    [](const auto& Info) {
+      std::string n = Info.param.file;
       for (auto& ch : n)
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return n;
@@ -368,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the decoders make of them, they stop, and never deliver more than the
 // header promised.
 TEST(WaveDamage, TruncationsAndBitFlipsNeverCrashOrHang) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   const std::string dir = ScratchDir("wav_damage");
   const char* codecs[] = {"-c:a pcm_s16le",
                           "-c:a adpcm_ima_wav -block_size 256",

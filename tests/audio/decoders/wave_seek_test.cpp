@@ -54,7 +54,7 @@ class WaveSeek : public ::testing::TestWithParam<SeekCase> {
 std::string WaveSeek::dir;
 
 TEST_P(WaveSeek, DeliversTheReferenceFromTheFrameSought) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   ASSERT_NO_FATAL_FAILURE(Prepare());
   const uint32_t fpb = GetParam().framesPerBlock;
   std::vector<int64_t> targets = {0, 1, total / 2, total - 1, total};
@@ -85,7 +85,7 @@ TEST_P(WaveSeek, DeliversTheReferenceFromTheFrameSought) {
 // The window a CUE track uses: Init positions at StartSample and the data
 // end after EndSample.
 TEST_P(WaveSeek, WindowDeliversExactlyItsFrames) {
-  LIRVO_REQUIRE_TOOL("ffmpeg");
+  REQUIRE_TOOL("ffmpeg");
   ASSERT_NO_FATAL_FAILURE(Prepare());
   struct {
     int64_t start, end;
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         SeekCase{"ms_stereo", "-c:a adpcm_ms -block_size 512", "s16le", 0, 500},
         SeekCase{"ms_mono", "-ac 1 -c:a adpcm_ms -block_size 256", "s16le", 0, 500},
         SeekCase{"mulaw", "-c:a pcm_mulaw", "s16le", 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& Info) { return std::string(Info.param.name); });
 
 // Offsets beyond 2 GiB: a sparse 3 GiB file with marked frames past 2 GiB.
 TEST(WaveSeekLarge, PositionsBeyond2GiBAreReached) {

@@ -148,7 +148,7 @@ TEST(WmaInput, TheWholeDecodeIsDeliveredEvenWhenTheHeaderLengthIsShorter) {
   in.SetFileName(FixturePath("audio/lossless.wma"));
   EXPECT_EQ(in.TotalSamples(), 156555);
   in.Init();
-  std::vector<uint8_t> pcm = ReadRest(in);
+  std::vector<uint8_t> pcm = ReadAll(in, 16384);
   EXPECT_EQ(pcm.size(), 626224u);
   EXPECT_EQ(Md5(pcm), "cfe3d9dabadeab2cbf2ca235274b7f76") << "the same PCM as mac-399.ape";
   EXPECT_EQ(in.Size(), 626224) << "the size follows the decoder to its end";
@@ -225,7 +225,7 @@ TEST_P(WmaSeeks, EverySeekDeliversExactlyTheReferenceFromThatFrameOn) {
         read += n / frame;
       }
       ASSERT_TRUE(in.Seek(t)) << t;
-      std::vector<uint8_t> got = ReadRest(in, 5000);
+      std::vector<uint8_t> got = ReadAll(in, 5000);
       ASSERT_EQ(static_cast<int64_t>(got.size()), (total - t) * frame)
           << "seek to " << t << " from " << before;
       EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + t * frame))
@@ -273,7 +273,7 @@ TEST_P(WmaSeeks, AWindowDeliversExactlyItsFrames) {
   in.SetStartSample(30000);
   in.SetEndSample(250000);
   InitWithBits(in, c.Bits);
-  std::vector<uint8_t> got = ReadRest(in, 10000);
+  std::vector<uint8_t> got = ReadAll(in, 10000);
   in.Flush();
   ASSERT_EQ(static_cast<int64_t>(got.size()), (250000 - 30000 + 1) * frame);
   EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + 30000 * frame));
@@ -310,7 +310,7 @@ TEST(WmaInput, SeeksInTheLosslessFixtureAreExact) {
         read += n / 4;
       }
       ASSERT_TRUE(in.Seek(t));
-      std::vector<uint8_t> got = ReadRest(in, 4000);
+      std::vector<uint8_t> got = ReadAll(in, 4000);
       ASSERT_EQ(static_cast<int64_t>(got.size()), (total - t) * 4) << t << " from " << before;
       EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.begin() + t * 4))
           << t << " from " << before;

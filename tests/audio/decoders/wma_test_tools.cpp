@@ -11,22 +11,9 @@
 
 #include <unistd.h>
 
-extern "C" {
-#include <libavutil/md5.h>
-}
-
 #include "common/TestPaths.h"
 
 namespace lirvo::test {
-
-std::string Md5(const std::vector<uint8_t>& Data) {
-  uint8_t d[16];
-  av_md5_sum(d, Data.data(), static_cast<int>(Data.size()));
-  char hex[33];
-  for (int i = 0; i < 16; ++i)
-    std::snprintf(hex + i * 2, 3, "%02x", d[i]);
-  return hex;
-}
 
 std::vector<uint8_t> FfmpegPcm(const std::string& File, int Bits, const std::string& Extra) {
   const std::string fmt = Bits == 8 ? "u8" : Bits == 16 ? "s16le" : Bits == 24 ? "s24le" : "s32le";
@@ -52,36 +39,6 @@ int64_t FfprobeDurationMicros(const std::string& File) {
   std::string frac = s.substr(dot + 1);
   frac.resize(6, '0');
   return std::stoll(s.substr(0, dot)) * 1000000 + std::stoll(frac);
-}
-
-std::vector<uint8_t> ReadRest(TAuInput& In, uint32_t Request) {
-  std::vector<uint8_t> out;
-  for (int guard = 0; guard < 10000000; ++guard) {
-    uint8_t* p = nullptr;
-    uint32_t n = Request;
-    In.GetData(p, n);
-    if (n == 0) break;
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
-}
-
-std::vector<uint8_t> DecodeAll(TAuInput& In, uint32_t Request) {
-  In.Init();
-  std::vector<uint8_t> out = ReadRest(In, Request);
-  In.Flush();
-  return out;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
-                              std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data) {
-  std::ofstream f(Path, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
 }
 
 namespace {

@@ -7,10 +7,9 @@
 
 #include "audio/core/AudioClasses.h"
 #include "common/ExternalTools.h"
+#include "common/TestFiles.h"
 
 namespace lirvo::test {
-
-std::string Md5(const std::vector<uint8_t>& Data);
 
 // The reference decoder's output for the file's first audio stream as
 // integer PCM of Bits bits (8 unsigned, 16, 24 packed or 32 signed).
@@ -19,11 +18,6 @@ std::vector<uint8_t> FfmpegPcm(const std::string& File, int Bits, const std::str
 std::string Ffprobe(const std::string& File, const std::string& Entry);
 // ffprobe's format duration in microseconds; -1 when it has none.
 int64_t FfprobeDurationMicros(const std::string& File);
-
-std::vector<uint8_t> ReadRest(TAuInput& In, uint32_t Request = 16384);
-std::vector<uint8_t> DecodeAll(TAuInput& In, uint32_t Request = 16384);
-std::vector<uint8_t> ReadFileBytes(const std::string& Path);
-void WriteFileBytes(const std::string& Path, const std::vector<uint8_t>& Data);
 
 // Files made once per run with ffmpeg: 20-second stereo tones at 44.1 kHz as
 // MP3 (CBR and VBR) and WMA v2 with title, artist, album, track and date,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/outputs/DSoundLayer.h"
+#include "common/TestFiles.h"
 
 namespace lirvo::test {
 
@@ -42,11 +43,6 @@ inline TDsDeviceEntry PulseDevice(const std::string& Sink = "") {
   if (!Sink.empty()) conf += " device \"" + Sink + "\"";
   conf += " }";
   return {"Pulse", "lirvopulse", conf};
-}
-
-inline std::vector<uint8_t> ReadFileBytes(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 // Checks that Capture is Expected followed only by Fill bytes (the silence

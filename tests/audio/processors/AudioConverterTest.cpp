@@ -12,16 +12,19 @@
 #include <vector>
 
 #include "audio/core/Pool.h"
+#include "common/TestFiles.h"
 
 namespace lirvo {
 namespace {
+
+using test::ReadAll;
 
 // Delivers Data in blocks of at most MaxBlock bytes (whole frames), from its
 // own buffer, and records every request.
 class TBytesSource : public TAuInput {
  public:
-  TBytesSource(uint32_t Bits, uint32_t Chans, std::vector<uint8_t> Data)
-      : TAuInput(nullptr), Bits(Bits), Chans(Chans), Data(std::move(Data)) {}
+  TBytesSource(uint32_t ABits, uint32_t AChans, std::vector<uint8_t> AData)
+      : TAuInput(nullptr), Bits(ABits), Chans(AChans), Data(std::move(AData)) {}
   ~TBytesSource() override { NotifyRemoval(); }
 
   uint32_t Bits;
@@ -82,19 +85,6 @@ template <class T>
 std::vector<T> Values(const uint8_t* p, uint32_t bytes) {
   std::vector<T> out(bytes / sizeof(T));
   std::memcpy(out.data(), p, out.size() * sizeof(T));
-  return out;
-}
-
-// Reads everything through the converter's public GetData.
-std::vector<uint8_t> ReadAll(TAuInput& in, uint32_t request = 4096) {
-  std::vector<uint8_t> out;
-  for (int guard = 0; guard < 100000; ++guard) {
-    uint8_t* p = nullptr;
-    uint32_t bytes = request;
-    in.GetData(p, bytes);
-    if (bytes == 0) break;
-    out.insert(out.end(), p, p + bytes);
-  }
   return out;
 }
 

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "TRACK 01 AUDIO\nINDEX 01 00:00:00\ntrack 02 audio\nindex 01 01:00:00\n",
                    {{0, 0}}},
         BoundsCase{"NoTrackLinesNoTracks", "PERFORMER x\nINDEX 01 00:00:00\n", {}}),
-    [](const ::testing::TestParamInfo<BoundsCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<BoundsCase>& Info) { return Info.param.name; });
 
 TEST(CueSheetTest, AlbumAndTrackTextFollowKeywordAndQuotingRules) {
   const TCueSheet s = Parse(
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadIndexCase{"PregapWithoutTime", "INDEX 00"},
                       BadIndexCase{"TimeBeyond32BitMs", "INDEX 01 71583:00:00"},
                       BadIndexCase{"HugeDigitRun", "INDEX 01 99999999999999999999999:00:00"}),
-    [](const ::testing::TestParamInfo<BadIndexCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<BadIndexCase>& Info) { return Info.param.name; });
 
 TEST(CueSheetTest, LargestTimeThatFitsIsAccepted) {
   // 71582 min 47 s 22 frames = 4294967293 ms, just below 2^32.

@@ -11,6 +11,7 @@
 #include "audio/core/AuException.h"
 #include "audio/processors/AudioMisc.h"
 #include "common/RawFileIn.h"
+#include "common/TestFiles.h"
 #include "common/TestPaths.h"
 #include "common/TestSource.h"
 
@@ -21,23 +22,6 @@ namespace {
 
 constexpr int kFrame = 4;            // stereo 16-bit
 constexpr int64_t kFrames = 154350;  // 3.5 s at 44100 Hz
-
-std::vector<uint8_t> ReadAll(TAuInput& In, uint32_t Ask = 10000) {
-  std::vector<uint8_t> out;
-  for (int i = 0; i < 1000000; ++i) {
-    uint8_t* p = nullptr;
-    uint32_t n = Ask;
-    In.GetData(p, n);
-    if (n == 0) break;
-    out.insert(out.end(), p, p + n);
-  }
-  return out;
-}
-
-void WriteText(const std::string& Path, const std::string& Text) {
-  std::ofstream f(Path, std::ios::binary);
-  f << Text;
-}
 
 const char* kThreeTracks =
     "PERFORMER \"Album Artist\"\n"
@@ -94,7 +78,7 @@ TEST_F(CueSplitterTest, LastTrackRunsToTheImagesEnd) {
   EXPECT_EQ(in.StartSample(), 88200);
   EXPECT_EQ(in.EndSample(), -1);
   EXPECT_EQ(cs.Size(), (kFrames - 88200 + 1) * kFrame);
-  const std::vector<uint8_t> got = ReadAll(cs);
+  const std::vector<uint8_t> got = ReadAll(cs, 10000);
   cs.Flush();
   EXPECT_TRUE(got == Frames(88200, kFrames - 1)) << "got " << got.size() / kFrame << " frames";
 }
@@ -104,7 +88,7 @@ TEST_F(CueSplitterTest, TracksPlayedInTurnOverlapByOneFrameOnly) {
   for (uint8_t i = 0; i < cs.ItemsCount(); ++i) {
     cs.SetCurrentItem(i);
     cs.Init();
-    std::vector<uint8_t> got = ReadAll(cs);
+    std::vector<uint8_t> got = ReadAll(cs, 10000);
     cs.Flush();
     if (i > 0) {
       // The inclusive end repeats the next track's first frame.
@@ -234,7 +218,7 @@ TEST_F(CueSplitterTest, TrackWhoseNextTrackHasNoIndexRunsToTheEnd) {
   cs.SetCueFile(cue);
   cs.Init();
   EXPECT_EQ(in.EndSample(), -1);
-  const std::vector<uint8_t> got = ReadAll(cs);
+  const std::vector<uint8_t> got = ReadAll(cs, 10000);
   cs.Flush();
   EXPECT_TRUE(got == Frames(3 * 44100, kFrames - 1));
 }
@@ -245,7 +229,7 @@ TEST_F(CueSplitterTest, TrackEndingBeforeItStartsDeliversNothing) {
   cs.SetCueFile(cue);
   EXPECT_EQ(cs.Time(), 0u);
   cs.Init();
-  EXPECT_TRUE(ReadAll(cs).empty());
+  EXPECT_TRUE(ReadAll(cs, 10000).empty());
   cs.Flush();
 }
 

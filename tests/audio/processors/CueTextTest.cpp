@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodingCase{"Utf16LeBom", Utf16Bytes(kSheetUtf8, false)},
                       EncodingCase{"Utf16BeBom", Utf16Bytes(kSheetUtf8, true)},
                       EncodingCase{"Gb18030", kSheetGb18030}),
-    [](const ::testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<EncodingCase>& Info) { return Info.param.name; });
 
 TEST(CueTextTest, LinesEndAtCrLfOrCrLf) {
   EXPECT_EQ(CueTextToLines("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
