@@ -34,9 +34,9 @@ const TFixtureCase kFixtures[] = {
     {"audio/silence-44-s.flac", 162496, "6291dbd8dcb7dc480132e4c4ba154a17"},
 };
 
-class FixtureDecode : public ::testing::TestWithParam<TFixtureCase> {};
+class FlacFixtureDecode : public ::testing::TestWithParam<TFixtureCase> {};
 
-TEST_P(FixtureDecode, DeliversTheReferenceDecodersBytesAndTheListedMd5) {
+TEST_P(FlacFixtureDecode, DeliversTheReferenceDecodersBytesAndTheListedMd5) {
   const TFixtureCase& c = GetParam();
   const std::string path = FixturePath(c.File);
   ASSERT_TRUE(HaveTool("flac")) << "the flac tool is needed to check the decoder";
@@ -60,7 +60,7 @@ TEST_P(FixtureDecode, DeliversTheReferenceDecodersBytesAndTheListedMd5) {
   EXPECT_EQ(Md5(got), c.Md5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureDecode, ::testing::ValuesIn(kFixtures),
+INSTANTIATE_TEST_SUITE_P(Fixtures, FlacFixtureDecode, ::testing::ValuesIn(kFixtures),
                          [](const auto& Info) {
                            std::string n = Info.param.File + 6;  // past "audio/"
                            for (char& ch : n)
@@ -91,11 +91,11 @@ const TGenCase kGenerated[] = {
     {"s16_44k_blocks1152", {44100, 2, 16, 2.0, 1152}, 16},
 };
 
-class GeneratedDecode : public ::testing::TestWithParam<TGenCase> {};
+class FlacGeneratedDecode : public ::testing::TestWithParam<TGenCase> {};
 
 // Catches wrong interleaving, byte order, width handling (8-bit sign,
 // left-justification of 12 and 20 bits) and lost or repeated frames.
-TEST_P(GeneratedDecode, MatchesTheReferenceDecoderAndReportsTheOutputWidth) {
+TEST_P(FlacGeneratedDecode, MatchesTheReferenceDecoderAndReportsTheOutputWidth) {
   const TGenCase& c = GetParam();
   const std::string path = MakeFlac(TestScratch(), c.Name, c.Spec);
   ASSERT_FALSE(path.empty());
@@ -120,7 +120,7 @@ TEST_P(GeneratedDecode, MatchesTheReferenceDecoderAndReportsTheOutputWidth) {
   EXPECT_TRUE(got == ref);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, GeneratedDecode, ::testing::ValuesIn(kGenerated),
+INSTANTIATE_TEST_SUITE_P(Widths, FlacGeneratedDecode, ::testing::ValuesIn(kGenerated),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
 // A frame's whole PCM is handed out at once when the caller asks enough:
