@@ -87,27 +87,30 @@ inline int32_t FloorToInt(float v) {
   return t - int32_t(float(t) > v);
 }
 
-// Magnitude 1.0 or more (exponent field 127 or more, which includes
-// infinities and NaN) becomes +1.0 when >= 1.0 and -1.0 otherwise. Done on
-// the bit pattern: +1.0 and above up to +infinity are the patterns
-// 0x3F800000..0x7F800000 read as signed; NaNs lie above, negatives below.
+// Magnitude 1.0 or more (exponent field 127 or more, infinities included)
+// becomes +1.0 when >= 1.0 and -1.0 otherwise; NaN becomes 0.0, silence
+// rather than a full-scale click. Done on the bit pattern: +1.0 and above up
+// to +infinity are the patterns 0x3F800000..0x7F800000 read as signed; NaNs
+// have a magnitude above 0x7F800000.
 inline float ClipUnit(float x) {
   int32_t bits = std::bit_cast<int32_t>(x);
+  int32_t nan = Mask((bits & 0x7FFFFFFF) > 0x7F800000);
   int32_t big = Mask((bits & 0x7FFFFFFF) >= 0x3F800000);
   int32_t plus = Mask(uint32_t(bits) - 0x3F800000u <= 0x7F800000u - 0x3F800000u);
   int32_t one = int32_t(0xBF800000u) ^ (plus & int32_t(0x80000000u));  // -1.0 or +1.0
-  return std::bit_cast<float>((big & one) | (~big & bits));
+  return std::bit_cast<float>(~nan & ((big & one) | (~big & bits)));
 }
 
 // The float-to-int32 rule of decoded float data: >= 1.0 gives the maximum,
-// not greater than -1.0 (NaN included) the minimum, otherwise
+// -1.0 and below the minimum, NaN 0 (silence, not a click), otherwise
 // floor(x x 2147483647) as an extended-precision (64-bit mantissa) product
 // gives it. The double product is enough whenever it is not a whole number:
 // rounding can move the product onto an integer from below, never across
 // one. Only then is the product redone in long double (exact for floats).
 inline int32_t UnitToInt32Floor(double x) {
   if (x >= 1.0) return 2147483647;
-  if (!(x > -1.0)) return int32_t(-2147483647 - 1);
+  if (x <= -1.0) return int32_t(-2147483647 - 1);
+  if (std::isnan(x)) return 0;
   double p = x * 2147483647.0;
   int32_t t = int32_t(p);
   double tp = double(t);
@@ -248,24 +251,32 @@ void ConvertSingleToInt32(void* Buf, uint32_t Bytes) {
 LIRVO_FLOAT_LOOP void SingleToByte(float* Src, uint8_t* Dst, int32_t Count) {
   // floor((x + 1) x 128) with the sum rounded in single precision, as the
   // float stage has always produced it. Just below 1.0 the sum rounds to 2.0;
-  // that sample is clamped to 255 instead of wrapping to 0.
+  // that sample is clamped to 255 instead of wrapping to 0. NaN is silence
+  // (128).
   for (int32_t i = 0; i < Count; ++i) {
     float x = Src[i];
     int32_t top = Mask(x >= 1.0f);
     int32_t inside = Mask(x > -1.0f) & ~top;
+    int32_t nan = Mask(x != x);
     // Outside (-1, 1) the scaled value is replaced by 0 so the conversion
     // stays in range.
     float y = std::bit_cast<float>(std::bit_cast<int32_t>((x + 1.0f) * 128.0f) & inside);
-    int32_t v = (top & 255) | (inside & std::min(FloorToInt(y), 255));
+    int32_t v = (top & 255) | (inside & std::min(FloorToInt(y), 255)) | (nan & 128);
     Dst[i] = uint8_t(v);
   }
 }
 
+// The two rounding conversions below take the product rounded to its own
+// precision, then round that to an integer. Written as x x 32767 the product
+// could be fused into the rounding add (contraction, wherever FMA exists) and
+// skip its own rounding, which moves results next to ties. x x 2^k - x has an
+// exact product, so fused or not the single rounding is the subtraction's and
+// the result is the same.
 LIRVO_FLOAT_LOOP void SingleToSmallInt(float* Src, int16_t* Dst, int32_t Count) {
   for (int32_t i = 0; i < Count; ++i) {
     float x = ClipUnit(Src[i]);
     Src[i] = x;
-    Dst[i] = int16_t(int32_t(RoundHalfEven(x * 32767.0f)));
+    Dst[i] = int16_t(int32_t(RoundHalfEven(x * 32768.0f - x)));
   }
 }
 
@@ -281,7 +292,8 @@ LIRVO_FLOAT_LOOP void SingleToInt32(float* Src, int32_t* Dst, int32_t Count) {
   for (int32_t i = 0; i < Count; ++i) {
     float x = ClipUnit(Src[i]);
     Src[i] = x;
-    Dst[i] = int32_t(RoundHalfEven(double(x) * 2147483647.0));
+    double d = x;
+    Dst[i] = int32_t(RoundHalfEven(d * 2147483648.0 - d));
   }
 }
 
