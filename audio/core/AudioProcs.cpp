@@ -232,6 +232,14 @@ void Convert16To32Copy(const void* Src, void* Dst, uint32_t Bytes) {
   Widen16Block(static_cast<const uint8_t*>(Src), static_cast<uint8_t*>(Dst), Bytes / 2);
 }
 
+void Convert8To32Copy(const void* Src, void* Dst, uint32_t Bytes) {
+  const uint8_t* src = static_cast<const uint8_t*>(Src);
+  uint8_t* dst = static_cast<uint8_t*>(Dst);
+  // Flipping the top bit re-centres the unsigned sample on zero.
+  for (uint32_t i = 0; i < Bytes; ++i)
+    Store<uint32_t>(dst + 4 * size_t(i), (uint32_t(src[i]) ^ 0x80u) << 24);
+}
+
 void Convert24To32Copy(const void* Src, void* Dst, uint32_t Bytes) {
   Widen24Block(static_cast<const uint8_t*>(Src), static_cast<uint8_t*>(Dst), Bytes / 3);
 }

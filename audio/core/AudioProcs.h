@@ -24,6 +24,9 @@ void Convert16To32(void* Buf, uint32_t Bytes);
 // overlap. One pass instead of a copy followed by the in-place widening.
 void Convert24To32Copy(const void* Src, void* Dst, uint32_t Bytes);
 void Convert16To32Copy(const void* Src, void* Dst, uint32_t Bytes);
+// Bytes unsigned 8-bit samples from Src -> 32-bit ((value - 128) x 2^24) in
+// Dst (Bytes x 4 bytes, not overlapping Src).
+void Convert8To32Copy(const void* Src, void* Dst, uint32_t Bytes);
 // In place: Bytes div 8 doubles -> 32-bit integers packed at the start.
 void ConvertDoubleToInt32(void* Buf, uint32_t Bytes);
 // In place: Bytes div 4 floats -> 32-bit integers.

@@ -1,6 +1,7 @@
 #include "audio/processors/AudioConverters.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "audio/core/AudioProcs.h"
@@ -160,13 +161,29 @@ void TAudioConverter::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     OutFrames = n;
   }
 
-  // Exact integer widening for the common cases, without the float stage.
-  if (InCh == 2 && ICh == 2 && IBPS == 32 && (InBits == 16 || InBits == 24)) {
-    if (InBits == 16) {
-      Convert16To32Copy(src, OutBuf, uint32_t(n) * inFrame);
-    } else {
-      Convert24To32Copy(src, OutBuf, uint32_t(n) * inFrame);
+  // Every mono or stereo source reaches 32-bit stereo exactly, without the
+  // float stage: value x 2^(32 - bits) (8-bit re-centred first), mono on
+  // both channels, 32-bit copied. The same music then gives the same bits
+  // whatever its width or channel count.
+  if (IBPS == 32 && ICh == 2 && (InCh == 1 || InCh == 2)) {
+    const uint32_t bytes = uint32_t(n) * inFrame;
+    switch (InBits) {
+      case 8:
+        Convert8To32Copy(src, OutBuf, bytes);
+        break;
+      case 16:
+        Convert16To32Copy(src, OutBuf, bytes);
+        break;
+      case 24:
+        Convert24To32Copy(src, OutBuf, bytes);
+        break;
+      default:
+        std::memcpy(OutBuf, src, bytes);
+        break;
     }
+    // The output buffer holds a whole stereo block, so the mono samples are
+    // spread over it in place.
+    if (InCh == 1) MonoToStereo(OutBuf, n);
     Buffer = OutBuf;
     return;
   }

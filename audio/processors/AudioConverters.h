@@ -17,7 +17,9 @@ enum TMSConverterMode { msmMonoToBoth = 0, msmMonoToLeft = 1, msmMonoToRight = 2
 // OutChannels channels (0 keeps the input's value; with both 0 every block
 // passes through untouched). Only mono <-> stereo changes the channel count;
 // an input with more than two channels keeps its channels. Widths are 8
-// (unsigned), 16, 24 (packed) and 32 bits.
+// (unsigned), 16, 24 (packed) and 32 bits. Mono and stereo reach 32-bit
+// stereo exactly (each value shifted to the top, 8-bit re-centred, mono on
+// both channels); every other conversion goes through a float stage.
 //
 // Threads: the property setters and the format getters may be called from
 // the UI thread at any time; Init, Flush and the data calls run on the thread

@@ -134,6 +134,96 @@ TEST(AudioConverter, Widens24BitStereoExactly) {
             (std::vector<uint32_t>{0x03020100u, 0xFFFFFF00u, 0x80000000u, 0x7FFFFF00u}));
 }
 
+// Every integer source, mono or stereo, reaches 32-bit stereo exactly: the
+// value shifted to the top (8-bit re-centred on zero first), mono on both
+// channels, 32-bit unchanged. Extremes written out by hand.
+struct ExactCase {
+  const char* what;
+  uint32_t bits, chans;
+  std::vector<uint8_t> in;
+  std::vector<uint32_t> want;
+};
+
+TEST(AudioConverter, IntegerSourcesWidenTo32BitStereoExactly) {
+  const ExactCase cases[] = {
+      {"8-bit mono",
+       8,
+       1,
+       {0, 128, 255, 1, 127},
+       {0x80000000u, 0x80000000u, 0, 0, 0x7F000000u, 0x7F000000u, 0x81000000u, 0x81000000u,
+        0xFF000000u, 0xFF000000u}},
+      {"8-bit stereo", 8, 2, {0, 255, 128, 129}, {0x80000000u, 0x7F000000u, 0, 0x01000000u}},
+      {"16-bit mono",
+       16,
+       1,
+       BytesOf<uint16_t>({0x8000, 0x7FFF, 0x0001, 0xFFFF}),
+       {0x80000000u, 0x80000000u, 0x7FFF0000u, 0x7FFF0000u, 0x00010000u, 0x00010000u, 0xFFFF0000u,
+        0xFFFF0000u}},
+      {"16-bit stereo",
+       16,
+       2,
+       BytesOf<uint16_t>({0x8000, 0x7FFF, 0x4000, 0xFFFF}),
+       {0x80000000u, 0x7FFF0000u, 0x40000000u, 0xFFFF0000u}},
+      {"24-bit mono",
+       24,
+       1,
+       {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00},
+       {0x80000000u, 0x80000000u, 0x7FFFFF00u, 0x7FFFFF00u, 0xFFFFFF00u, 0xFFFFFF00u, 0x00000100u,
+        0x00000100u}},
+      {"24-bit stereo", 24, 2, {0x00, 0x00, 0x80, 0x56, 0x34, 0x12}, {0x80000000u, 0x12345600u}},
+      {"32-bit mono",
+       32,
+       1,
+       BytesOf<uint32_t>({0x7FFFFFFFu, 0x80000000u, 0x000000FFu}),
+       {0x7FFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0x80000000u, 0x000000FFu, 0x000000FFu}},
+      {"32-bit stereo keeps all 32 bits",
+       32,
+       2,
+       BytesOf<uint32_t>({0x7FFFFFFFu, 0x000000FFu, 0x80000000u, 0xFFFFFFFFu}),
+       {0x7FFFFFFFu, 0x000000FFu, 0x80000000u, 0xFFFFFFFFu}},
+  };
+  for (const ExactCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f(c.bits, c.chans, c.in);
+    f.conv.Init();
+    std::vector<uint8_t> out = ReadAll(f.conv);
+    EXPECT_EQ(Values<uint32_t>(out.data(), uint32_t(out.size())), c.want);
+  }
+}
+
+// The same rule over long blocks of arbitrary samples, delivered in odd
+// pieces, so that the in-place spreading of mono blocks is walked in full.
+TEST(AudioConverter, LongIntegerBlocksWidenTo32BitStereoExactly) {
+  for (uint32_t bits : {8u, 16u, 24u, 32u}) {
+    for (uint32_t chans : {1u, 2u}) {
+      SCOPED_TRACE(std::to_string(bits) + "-bit, " + std::to_string(chans) + " channel(s)");
+      const uint32_t bytesPerSample = bits / 8;
+      std::vector<uint8_t> in(size_t(bytesPerSample) * chans * 20011);
+      uint32_t state = 12345 + bits * chans;
+      for (uint8_t& b : in) {
+        state = state * 1103515245u + 12345u;
+        b = uint8_t(state >> 16);
+      }
+      std::vector<uint32_t> want;
+      for (size_t i = 0; i < in.size(); i += bytesPerSample) {
+        uint32_t v = 0;
+        for (uint32_t k = 0; k < bytesPerSample; ++k)
+          v |= uint32_t(in[i + k]) << (8 * k);
+        v <<= 32 - bits;
+        if (bits == 8) v ^= 0x80000000u;  // unsigned: 128 is zero
+        want.push_back(v);
+        if (chans == 1) want.push_back(v);
+      }
+      Fixture f(bits, chans, in);
+      f.source.MaxBlock = 4099 * bytesPerSample * chans;
+      f.conv.Init();
+      std::vector<uint8_t> out = ReadAll(f.conv);
+      EXPECT_TRUE(Values<uint32_t>(out.data(), uint32_t(out.size())) == want);
+      EXPECT_EQ(out.size(), 4 * want.size());
+    }
+  }
+}
+
 // Formats that go through the float stage, with values worked out by hand:
 // scale to (-1, 1), then x 2147483647 rounded to nearest (ties to even).
 struct FloatPathCase {
@@ -146,20 +236,15 @@ struct FloatPathCase {
 
 TEST(AudioConverter, FloatPathValues) {
   const FloatPathCase cases[] = {
-      {"8-bit mono silence duplicates to two zeros", 8, 1, {128}, 32, 2, BytesOf<int32_t>({0, 0})},
-      {"8-bit mono 255", 8, 1, {255}, 32, 2, BytesOf<int32_t>({2130706431, 2130706431})},
-      {"8-bit mono 0 is -1.0 but not the minimum",
+      {"8-bit mono to 16-bit stereo",
        8,
        1,
-       {0},
-       32,
+       {255, 0},
+       16,
        2,
-       BytesOf<int32_t>({-2147483647, -2147483647})},
-      {"16-bit mono scales, not shifts", 16, 1, BytesOf<int16_t>({16384, -32768}), 32, 2,
-       BytesOf<int32_t>({1073741824, 1073741824, -2147483647, -2147483647})},
-      {"32-bit stereo keeps 24 bits of precision", 32, 2, BytesOf<int32_t>({0x7FFFFFFF, 255}), 32,
-       2, BytesOf<int32_t>({2147483647, 255})},
-      {"24-bit mono", 24, 1, {0x00, 0x00, 0x40}, 32, 2, BytesOf<int32_t>({1073741824, 1073741824})},
+       BytesOf<int16_t>({32511, 32511, -32767, -32767})},
+      {"32-bit stereo to 16-bit", 32, 2, BytesOf<int32_t>({0x40000000, -2147483647 - 1}), 16, 2,
+       BytesOf<int16_t>({16384, -32767})},
       {"stereo to mono averages", 16, 2, BytesOf<int16_t>({16384, -16384, 16384, 0}), 16, 1,
        BytesOf<int16_t>({0, 8192})},
       {"16-bit stereo to 8-bit", 16, 2, BytesOf<int16_t>({0, -32768}), 8, 0, {128, 0}},
