@@ -157,10 +157,11 @@ inline Decoded DecodeBytes(const Bytes& Data, uint32_t Ask = 4096) {
 }
 
 // The float-to-integer rule: 1.0 and above give the largest value, -1.0 and
-// below the smallest, everything else floor(x * 2147483647).
+// below the smallest, NaN 0, everything else floor(x * 2147483647).
 inline int32_t FloatRule(double X) {
   if (X >= 1.0) return 2147483647;
   if (X <= -1.0) return -2147483647 - 1;
+  if (std::isnan(X)) return 0;
   return static_cast<int32_t>(std::floor(static_cast<long double>(X) * 2147483647.0L));
 }
 

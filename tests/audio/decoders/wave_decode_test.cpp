@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <limits>
+
+#include "audio/processors/AudioConverters.h"
 #include "tests/audio/decoders/WavTestSupport.h"
 
 using namespace lirvo;
@@ -227,6 +231,53 @@ TEST(WaveFloat, FullScaleAndBeyondClipToTheIntegerLimits) {
       int32_t got;
       std::memcpy(&got, d.pcm.data() + 4 * i, 4);
       EXPECT_EQ(got, expect[i]) << "width " << width << " value " << values[i];
+    }
+  }
+}
+
+// A float file with broken samples, played the way the direct engine plays
+// it (decoder, then the converter to 32-bit stereo): NaN is silence, the
+// infinities clip to full scale, for both widths.
+TEST(WaveFloat, NaNIsSilenceAndInfinitiesClipThroughTheConverter) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const double values[] = {nan, -nan, inf, -inf, 0.25, nan};
+  const int32_t expect[] = {0, 0, 2147483647, -2147483647 - 1, 536870911, 0};
+  const std::string dir = ScratchDir("wave_float_nan");
+  for (int width : {32, 64}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    Bytes data;
+    for (double v : values) {
+      if (width == 64) {
+        uint64_t b = std::bit_cast<uint64_t>(v);
+        Put32(data, static_cast<uint32_t>(b));
+        Put32(data, static_cast<uint32_t>(b >> 32));
+      } else {
+        Put32(data, std::bit_cast<uint32_t>(static_cast<float>(v)));
+      }
+    }
+    Bytes body;
+    PutChunk(body, "fmt ", FmtBody(3, 1, 8000, static_cast<uint16_t>(width)));
+    PutChunk(body, "data", data);
+    const std::string path = dir + "/nan" + std::to_string(width) + ".wav";
+    WriteFileBytes(path, Riff(body));
+
+    TWaveIn in;
+    in.SetFileName(path);
+    TAudioConverter conv;
+    conv.SetOutBitsPerSample(32);
+    conv.SetOutChannels(2);
+    conv.SetInput(&in);
+    conv.Init();
+    const Bytes out = ReadAll(conv);
+    conv.Flush();
+    ASSERT_EQ(out.size(), 6u * 8);
+    for (int i = 0; i < 6; ++i) {
+      for (int ch = 0; ch < 2; ++ch) {
+        int32_t got;
+        std::memcpy(&got, out.data() + 8 * i + 4 * ch, 4);
+        EXPECT_EQ(got, expect[i]) << "sample " << i << " channel " << ch;
+      }
     }
   }
 }
