@@ -41,6 +41,15 @@ uint16_t U16(const uint8_t* p) {
 uint32_t U32(const uint8_t* p) {
   return U16(p) | (static_cast<uint32_t>(U16(p + 2)) << 16);
 }
+uint64_t U64(const uint8_t* p) {
+  return U32(p) | (static_cast<uint64_t>(U32(p + 4)) << 32);
+}
+
+// The widest sample container taken from a block align; a wider share of
+// the block align is not a container but a damaged record, and is ignored.
+constexpr uint32_t kMaxContainerBytes = 8;
+// The 32-bit size of a chunk whose real size is in "ds64".
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
 
 // Reads until Count bytes are there or the stream has no more.
 int64_t ReadFull(TStream* S, uint8_t* Dst, int64_t Count) {
@@ -90,6 +99,17 @@ void TWaveIn::ParseWaveHeader() {
   FHeaderSize = 0;
   DVI_ADPCM_INFO = {};
   MS_ADPCM_INFO = {};
+  FContainerBytes = 0;
+  FBlockAlign = 0;
+  FFmtRecord.fill(0);
+  FFmtLen = 0;
+  FDataLen = 0;
+  // The 64-bit data size of an RF64/BW64 file; -1 while none was seen.
+  int64_t ds64Data = -1;
+  auto takeDs64 = [&](const uint8_t* Id, const uint8_t* Body, uint32_t Len) {
+    if (Len >= 16 && WaveCodeMatches(Id, "ds64"))
+      ds64Data = static_cast<int64_t>(std::min<uint64_t>(U64(Body + 8), INT64_MAX));
+  };
 
   TStream* s = FStream;
   FScanStart = std::max<int64_t>(0, s->Position());
@@ -132,7 +152,8 @@ void TWaveIn::ParseWaveHeader() {
     }
     switch (phase) {
       case kRiff:
-        if (WaveCodeMatches(last4(), "RIFF")) {
+        if (WaveCodeMatches(last4(), "RIFF") || WaveCodeMatches(last4(), "RF64") ||
+            WaveCodeMatches(last4(), "BW64")) {
           read(4);
           phase = kWave;
         } else {
@@ -162,8 +183,11 @@ void TWaveIn::ParseWaveHeader() {
           return;
         }
         const uint8_t* body = w + at;
+        takeDs64(id, body, len);
         if (phase == kFmt && WaveCodeMatches(id, "fmt ")) {
           const uint16_t tag = U16(body);
+          FFmtLen = len;
+          std::memcpy(FFmtRecord.data(), body, std::min<size_t>(len, FFmtRecord.size()));
           switch (tag) {
             case 1:
               _WavType = wtPCM;
@@ -199,6 +223,7 @@ void TWaveIn::ParseWaveHeader() {
           else
             MS_ADPCM_INFO.BlockLength = U16(body + 12);
           FBPS = U16(body + 14);
+          FBlockAlign = U16(body + 12);
           if (_WavType == wtExtPCM) {
             // The sub-format GUID closes the extensible record. The body is
             // at least 20 bytes into the window, so this stays inside it.
@@ -246,9 +271,11 @@ void TWaveIn::ParseWaveHeader() {
             _WavType = wtUnsupported;
             return;
           }
+          const uint32_t len = U32(last4());
+          FDataLen = (len == kSizeInDs64 && ds64Data >= 0) ? ds64Data : len;
           if (_WavType == wtPCM || _WavType == wtIEEEFloat || _WavType == wtExtPCM ||
               _WavType == wtExtIEEEFloat)
-            FSize = U32(last4());
+            FSize = FDataLen;
           // The window limit holds for this last step too, so HeaderSize
           // always fits its 16 bits.
           if (count >= kHeaderLimit) {
@@ -258,8 +285,16 @@ void TWaveIn::ParseWaveHeader() {
           FHeaderSize = static_cast<uint16_t>(count);
           return;
         }
+        uint8_t id[4];
+        std::memcpy(id, last4(), 4);
         uint32_t len = 0;
-        if (passChunk(len) < 0 || !read(4)) {
+        const int64_t at = passChunk(len);
+        if (at < 0) {
+          _WavType = wtUnsupported;
+          return;
+        }
+        takeDs64(id, w + at, len);
+        if (!read(4)) {
           _WavType = wtUnsupported;
           return;
         }
@@ -281,7 +316,7 @@ int64_t TWaveIn::FrameBytesStored() const {
     case wtMSADPCM:
       return static_cast<int64_t>(FChan) * 2;
     default:
-      return static_cast<int64_t>(FChan) * (FBPS / 8);
+      return static_cast<int64_t>(FChan) * (FContainerBytes != 0 ? FContainerBytes : FBPS / 8);
   }
 }
 
@@ -291,6 +326,14 @@ bool TWaveIn::CheckFormat() {
     // Samples of a width that is not a whole number of bytes are stored in
     // the next whole number of bytes, and are delivered as stored.
     FBPS = (FBPS + 7) / 8 * 8;
+    // The container is the block align's share of a channel. WAV samples
+    // are left-justified in it, so the bytes below the depth hold nothing and
+    // are dropped: 20-bit samples in 4-byte containers are delivered as
+    // 24-bit, as from any other 20-bit source.
+    FContainerBytes = FBPS / 8;
+    if (FBlockAlign % FChan == 0 && FBlockAlign / FChan > FContainerBytes &&
+        FBlockAlign / FChan <= kMaxContainerBytes)
+      FContainerBytes = FBlockAlign / FChan;
   }
   // A frame must fit into one read piece (16,384 bytes, 8 bytes a sample for
   // float data), or nothing could ever be delivered.
@@ -310,8 +353,10 @@ bool TWaveIn::CheckFormat() {
     return FirstBlockHeaderValid();
   }
   // Whole frames only: a data size that ends inside a frame drops that frame.
+  // Stored frames of PCM count at their delivered width.
   const int64_t frame = static_cast<int64_t>(FChan) * (FBPS / 8);
-  FSize = FSize - FSize % frame;
+  const int64_t stored = FContainerBytes != 0 ? FrameBytesStored() : frame;
+  FSize = FSize / stored * frame;
   return true;
 }
 
@@ -333,31 +378,30 @@ bool TWaveIn::FirstBlockHeaderValid() {
   return true;
 }
 
+bool TWaveIn::ConversionFailedBefore() const {
+  if (!FConvertFailed) return false;
+  return FStreamAssigned ? FStream == FFailedStream : FWideFileName == FFailedName;
+}
+
 void TWaveIn::OpenConverted() {
-  auto conv = std::make_unique<TWaveConverter>();
-  FStream->Seek(0, soBeginning);
-  conv->LoadStream(FStream);
-  conv->NewFormat.SetPcm(0, 0, 16);
-  if (conv->Suggest() != 0 || conv->Convert() != 0) {
-    // Not counted as opened; the file itself is released again.
+  TWaveConverter conv;
+  conv.Load(FStream, FFmtRecord.data(), FFmtLen, FScanStart + FHeaderSize, FDataLen);
+  std::unique_ptr<TStream> image;
+  if (conv.Convert() == 0) image = conv.TakeWavImage();
+  if (!image) {
+    // Not counted as opened; the file itself is released again. The failure
+    // is remembered, so the format getters do not decode the file anew.
+    FConvertFailed = true;
+    FFailedStream = FStreamAssigned ? FStream : nullptr;
+    FFailedName = FWideFileName;
     FValid = false;
     CloseOwnStream();
     return;
   }
-  _MS = std::make_unique<TMemoryStream>();
+  _MS = std::move(image);
   OldStream = FStream;
   OldStreamAssigned = FStreamAssigned;
   FStream = _MS.get();
-  if (conv->SaveWavToStream(_MS.get()) != 0) {
-    FStream = OldStream;
-    OldStream = nullptr;
-    _MS.reset();
-    FValid = false;
-    CloseOwnStream();
-    return;
-  }
-  conv.reset();
-  _MS->Seek(0, soBeginning);
   ParseWaveHeader();
   if (_WavType != wtPCM) FValid = false;
   _WavType = wtACM;
@@ -365,9 +409,19 @@ void TWaveIn::OpenConverted() {
   ++FOpened;
 }
 
+void TWaveIn::SetStream(TStream* Value) {
+  TAuFileIn::SetStream(Value);
+  FConvertFailed = false;
+}
+
 void TWaveIn::OpenFile() {
   std::lock_guard<std::recursive_mutex> lock(OpenCS);
   if (FOpened != 0) return;
+  // The header fields stay as the failed attempt read them.
+  if (ConversionFailedBefore()) {
+    FValid = false;
+    return;
+  }
   FValid = true;
   ShortIEEEFloat = false;
   _WavType = wtUnsupported;
@@ -456,8 +510,19 @@ void TWaveIn::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
       case wtPCM:
       case wtExtPCM:
       case wtACM: {
-        int64_t n = ReadFull(FStream, pbuf, kPiece - kPiece % frame);
-        BufEnd = static_cast<uint32_t>(n - n % frame);
+        const uint32_t stored = FChan * FContainerBytes;
+        int64_t n = ReadFull(FStream, pbuf, kPiece - kPiece % stored);
+        n -= n % stored;
+        const uint32_t depth = FBPS / 8;
+        if (FContainerBytes != depth) {
+          // Keep the top bytes of each container, packed in place.
+          const auto samples = static_cast<size_t>(n / FContainerBytes);
+          const uint32_t skip = FContainerBytes - depth;
+          for (size_t i = 0; i < samples; ++i)
+            std::memmove(pbuf + i * depth, pbuf + i * FContainerBytes + skip, depth);
+          n = static_cast<int64_t>(samples) * depth;
+        }
+        BufEnd = static_cast<uint32_t>(n);
         break;
       }
       case wtDVIADPCM: {

@@ -1,7 +1,9 @@
 #pragma once
-// TWaveIn: the file input for RIFF/WAVE files. It reads integer PCM of any
-// width, IEEE float (32- and 64-bit, delivered as 32-bit integers), the
-// extensible format with a PCM or float sub-format, IMA and Microsoft ADPCM
+// TWaveIn: the file input for RIFF/WAVE files, RF64 and BW64 among them (the
+// 64-bit sizes of their "ds64" chunk stand in for the 32-bit ones). It reads
+// integer PCM of any width (samples in containers wider than their depth
+// are delivered at the depth rounded up to whole bytes), IEEE float (32- and 64-bit, delivered as
+// 32-bit integers), the extensible format with a PCM or float sub-format, IMA and Microsoft ADPCM
 // (delivered as 16-bit), and routes every other payload FFmpeg can decode
 // through a whole-file conversion to PCM in memory (TWaveConverter).
 //
@@ -11,8 +13,10 @@
 // instance may be reading sample data at a time. Opening a file to learn its
 // format and length does not touch that buffer.
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "audio/core/FileInputs.h"
 #include "audio/core/Stream.h"
@@ -49,6 +53,8 @@ class TWaveIn : public TAuFileIn {
 
   void OpenFile() override;
   void CloseFile() override;
+  // A new stream may hold a new file: a failed conversion is tried again.
+  void SetStream(TStream* Value) override;
 
  protected:
   void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override;
@@ -63,6 +69,8 @@ class TWaveIn : public TAuFileIn {
   bool CheckFormat();
   bool FirstBlockHeaderValid();
   void OpenConverted();
+  // Whether the conversion of the file now named or assigned failed before.
+  bool ConversionFailedBefore() const;
   // Reads one ADPCM block into the block area of pbuf; false when there is
   // none.
   bool ReadBlock(uint32_t Length);
@@ -75,10 +83,25 @@ class TWaveIn : public TAuFileIn {
   TMS_ADPCM_INFO MS_ADPCM_INFO;
   TMSADPCMBlockHeaderStereo MS_ADPCM_STATE;
   uint16_t FHeaderSize = 0;
-  std::unique_ptr<TMemoryStream> _MS;  // the PCM image of a converted file
-  TStream* OldStream = nullptr;        // the file stream while _MS stands in
+  std::unique_ptr<TStream> _MS;  // the PCM image of a converted file
+  TStream* OldStream = nullptr;  // the file stream while _MS stands in
   bool OldStreamAssigned = false;
   bool ShortIEEEFloat = false;
+  // Bytes one stored PCM sample takes (the block align's share of a channel
+  // when that is wider than the depth).
+  uint32_t FContainerBytes = 0;
+  uint16_t FBlockAlign = 0;
+  // The "fmt " record and the data chunk's length as the header gave them
+  // (the length from "ds64" where the chunk defers to it).
+  std::array<uint8_t, 129> FFmtRecord{};
+  uint32_t FFmtLen = 0;
+  int64_t FDataLen = 0;
+
+  // A conversion that failed is not repeated by every format query: the
+  // file (its name, or the stream assigned) it failed for.
+  bool FConvertFailed = false;
+  std::string FFailedName;
+  TStream* FFailedStream = nullptr;
 
   // Where the scan started: sample data begin at FScanStart + HeaderSize.
   int64_t FScanStart = 0;

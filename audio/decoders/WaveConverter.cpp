@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
-#include "audio/core/AuException.h"
 #include "audio/lib/ffmpeg/FfmpegHandles.h"
 #include "audio/lib/ffmpeg/FrameReader.h"
 
@@ -24,10 +26,6 @@ void PutU32(uint8_t* p, uint32_t v) {
   PutU16(p + 2, static_cast<uint16_t>(v >> 16));
 }
 
-uint32_t GetU32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // The largest PCM payload a WAV data chunk can describe next to its 44-byte
 // header.
 constexpr uint64_t kMaxPcmBytes = 0xFFFFFFFFull - 36;
@@ -35,53 +33,30 @@ constexpr uint64_t kMaxPcmBytes = 0xFFFFFFFFull - 36;
 // codec a WAV file carries expands its data by more than this.
 constexpr uint64_t kMaxExpansion = 1024;
 constexpr uint64_t kMinPcmLimit = 16ull << 20;
+constexpr int64_t kPcmHeaderSize = 44;
 
-// Positioned reads of a stream through one cached window, for the header
-// search that tries a chunk header at every byte offset.
-class CachedReader {
+// A read-only WAV image for FFmpeg's demuxer: header bytes held here, then
+// the payload read straight from its place in the source file.
+class SourceImage : public TStream {
  public:
-  explicit CachedReader(TStream* S) : FStream(S) {}
-
-  // Copies up to Count bytes from Pos; returns how many there were.
-  int64_t ReadAt(int64_t Pos, uint8_t* Dst, int64_t Count) {
-    if (Pos < 0) return 0;
-    if (Pos < FStart || Pos + Count > FStart + static_cast<int64_t>(FLen)) {
-      if (FStream->Seek(Pos, soBeginning) != Pos) return 0;
-      FLen = static_cast<size_t>(std::max<int64_t>(0, FStream->Read(FBuf, sizeof FBuf)));
-      FStart = Pos;
-    }
-    const int64_t n = std::clamp<int64_t>(FStart + static_cast<int64_t>(FLen) - Pos, 0, Count);
-    std::memcpy(Dst, FBuf + (Pos - FStart), static_cast<size_t>(n));
-    return n;
-  }
-
- private:
-  TStream* FStream;
-  int64_t FStart = 0;
-  size_t FLen = 0;
-  uint8_t FBuf[64 * 1024];
-};
-
-// A read-only WAV image (header bytes followed by a payload held elsewhere),
-// so FFmpeg's WAV demuxer can read the payload without copying it.
-class ImageStream : public TStream {
- public:
-  ImageStream(std::vector<uint8_t> Header, const std::vector<uint8_t>& Payload)
-      : FHeader(std::move(Header)), FPayload(Payload) {}
+  SourceImage(std::vector<uint8_t> Header, TStream* Source, int64_t DataAt, int64_t DataLen)
+      : FHeader(std::move(Header)), FSource(Source), FDataAt(DataAt), FDataLen(DataLen) {}
 
   int64_t Read(void* Buffer, int64_t Count) override {
     auto* dst = static_cast<uint8_t*>(Buffer);
     int64_t done = 0;
     const auto hsize = static_cast<int64_t>(FHeader.size());
-    while (done < Count && FPos < Size()) {
-      int64_t n;
-      if (FPos < hsize) {
-        n = std::min(Count - done, hsize - FPos);
-        std::memcpy(dst + done, FHeader.data() + FPos, static_cast<size_t>(n));
-      } else {
-        n = std::min(Count - done, Size() - FPos);
-        std::memcpy(dst + done, FPayload.data() + (FPos - hsize), static_cast<size_t>(n));
-      }
+    if (FPos < hsize && Count > 0) {
+      const int64_t n = std::min(Count, hsize - FPos);
+      std::memcpy(dst, FHeader.data() + FPos, static_cast<size_t>(n));
+      done = n;
+      FPos += n;
+    }
+    const int64_t want = std::min(Count - done, Size() - FPos);
+    if (want > 0) {
+      const int64_t at = FDataAt + (FPos - hsize);
+      if (FSource->Seek(at, soBeginning) != at) return done;
+      const int64_t n = std::max<int64_t>(0, FSource->Read(dst + done, want));
       done += n;
       FPos += n;
     }
@@ -94,11 +69,61 @@ class ImageStream : public TStream {
     FPos = base + Offset;
     return FPos;
   }
-  int64_t Size() override { return static_cast<int64_t>(FHeader.size() + FPayload.size()); }
+  int64_t Size() override { return static_cast<int64_t>(FHeader.size()) + FDataLen; }
 
  private:
   std::vector<uint8_t> FHeader;
-  const std::vector<uint8_t>& FPayload;
+  TStream* FSource;
+  int64_t FDataAt;
+  int64_t FDataLen;
+  int64_t FPos = 0;
+};
+
+// The decoded file as the WAV input reads it: a canonical 44-byte header and
+// the PCM blocks.
+class PcmImage : public TStream {
+ public:
+  PcmImage(const TACMWaveFormat& Format, TBlockBytes Pcm) : FPcm(std::move(Pcm)) {
+    std::memcpy(FHeader, "RIFF", 4);
+    PutU32(FHeader + 4, static_cast<uint32_t>(
+                            std::min<uint64_t>(FPcm.Size() + kPcmHeaderSize - 8, 0xFFFFFFFFu)));
+    std::memcpy(FHeader + 8, "WAVE", 4);
+    std::memcpy(FHeader + 12, "fmt ", 4);
+    PutU32(FHeader + 16, 16);
+    std::memcpy(FHeader + 20, Format.RawData, 16);
+    std::memcpy(FHeader + 36, "data", 4);
+    PutU32(FHeader + 40, static_cast<uint32_t>(std::min<uint64_t>(FPcm.Size(), 0xFFFFFFFFu)));
+  }
+
+  int64_t Read(void* Buffer, int64_t Count) override {
+    auto* dst = static_cast<uint8_t*>(Buffer);
+    int64_t done = 0;
+    if (FPos < kPcmHeaderSize && Count > 0) {
+      const int64_t n = std::min(Count, kPcmHeaderSize - FPos);
+      std::memcpy(dst, FHeader + FPos, static_cast<size_t>(n));
+      done = n;
+      FPos += n;
+    }
+    if (Count > done && FPos >= kPcmHeaderSize) {
+      const size_t n = FPcm.CopyOut(static_cast<uint64_t>(FPos - kPcmHeaderSize), dst + done,
+                                    static_cast<size_t>(Count - done));
+      done += static_cast<int64_t>(n);
+      FPos += static_cast<int64_t>(n);
+    }
+    return done;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : Size();
+    if (base + Offset < 0) return -1;
+    FPos = base + Offset;
+    return FPos;
+  }
+  int64_t Size() override { return kPcmHeaderSize + static_cast<int64_t>(FPcm.Size()); }
+
+ private:
+  uint8_t FHeader[kPcmHeaderSize] = {};
+  TBlockBytes FPcm;
   int64_t FPos = 0;
 };
 
@@ -130,7 +155,7 @@ class PayloadDecoder {
  public:
   std::string Error;
 
-  int Open(ImageStream* Image) {
+  int Open(SourceImage* Image) {
     FIO = MakeStreamIO(Image);
     if (!FIO) return Fail(AVERROR(ENOMEM), "Out of memory");
     std::string err;
@@ -154,7 +179,7 @@ class PayloadDecoder {
   }
 
   // Decodes everything into Out; the format comes from the first frame.
-  int Run(std::vector<uint8_t>& Out, uint64_t Limit, int& Channels, int& Rate, int& Bits) {
+  int Run(TBlockBytes& Out, uint64_t Limit, int& Channels, int& Rate, int& Bits) {
     bool draining = false;
     for (;;) {
       if (!draining) {
@@ -188,7 +213,7 @@ class PayloadDecoder {
     return Code;
   }
 
-  int Append(AVFrame* F, std::vector<uint8_t>& Out, uint64_t Limit) {
+  int Append(AVFrame* F, TBlockBytes& Out, uint64_t Limit) {
     if (F->nb_samples <= 0) return 0;
     if (!FSwr) {
       if (F->ch_layout.nb_channels <= 0 || F->ch_layout.nb_channels > 0xFFFF || F->sample_rate <= 0)
@@ -208,30 +233,27 @@ class PayloadDecoder {
     return Convert(F->extended_data, F->nb_samples, Out, Limit);
   }
 
-  int Convert(const uint8_t* const* In, int Count, std::vector<uint8_t>& Out, uint64_t Limit) {
+  int Convert(const uint8_t* const* In, int Count, TBlockBytes& Out, uint64_t Limit) {
     const int frameBytes = FOutLayout.L.nb_channels * av_get_bytes_per_sample(FOutFormat);
     const int room = FSwr.OutSamples(Count);
     if (room < 0) return Fail(room, ErrorText(room));
     if (room == 0) return 0;
-    const uint64_t need = Out.size() + static_cast<uint64_t>(room) * frameBytes;
+    const uint64_t need = Out.Size() + static_cast<uint64_t>(room) * frameBytes;
     if (need > Limit) return Fail(TWaveConverter::kNotPossible, "The decoded data are too large");
-    const size_t at = Out.size();
-    Out.resize(static_cast<size_t>(need));
-    const int got = FSwr.Convert(Out.data() + at, room, In, Count);
-    if (got < 0) {
-      Out.resize(at);
-      return Fail(got, ErrorText(got));
-    }
-    Out.resize(at + static_cast<size_t>(got) * frameBytes);
+    // One frame's worth, reused: the blocks get each byte exactly once.
+    FScratch.resize(static_cast<size_t>(room) * frameBytes);
+    const int got = FSwr.Convert(FScratch.data(), room, In, Count);
+    if (got < 0) return Fail(got, ErrorText(got));
+    Out.Append(FScratch.data(), static_cast<size_t>(got) * frameBytes);
     return 0;
   }
 
-  int Finish(std::vector<uint8_t>& Out, uint64_t Limit, int& Channels, int& Rate, int& Bits) {
+  int Finish(TBlockBytes& Out, uint64_t Limit, int& Channels, int& Rate, int& Bits) {
     if (!FSwr) return Fail(TWaveConverter::kNotPossible, "Nothing could be decoded");
     // Samples a resampling stage still holds (only when the rate changed).
     int rc = Convert(nullptr, 0, Out, Limit);
     if (rc != 0) return rc;
-    if (Out.empty()) return Fail(TWaveConverter::kNotPossible, "Nothing could be decoded");
+    if (Out.Size() == 0) return Fail(TWaveConverter::kNotPossible, "Nothing could be decoded");
     Channels = FOutLayout.L.nb_channels;
     Rate = FOutRate;
     Bits = av_get_bytes_per_sample(FOutFormat) * 8;
@@ -243,6 +265,7 @@ class PayloadDecoder {
   TFrameReader FReader;
   TResampler FSwr;
   ChannelLayout FOutLayout;
+  std::vector<uint8_t> FScratch;
   AVSampleFormat FOutFormat = AV_SAMPLE_FMT_S16;
   int FOutRate = 0;
 };
@@ -282,164 +305,97 @@ void TACMWaveFormat::SetPcm(uint16_t Channels, uint32_t Rate, uint16_t Bits) {
   PutU16(RawData + 14, Bits);
 }
 
-TWaveConverter::TWaveConverter() {
-  // Every format record used here fits the 129 bytes a record holds.
-  std::memset(CurrentFormat.RawData, 0, FMaxFmtSize);
-  std::memset(NewFormat.RawData, 0, FMaxFmtSize);
+void TBlockBytes::Append(const uint8_t* Data, size_t Count) {
+  while (Count > 0) {
+    const size_t used = static_cast<size_t>(FSize % kBlock);
+    if (used == 0 && FSize / kBlock == FBlocks.size())
+      FBlocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBlock));
+    const size_t n = std::min(Count, kBlock - used);
+    std::memcpy(FBlocks.back().get() + used, Data, n);
+    Data += n;
+    Count -= n;
+    FSize += n;
+  }
 }
+
+size_t TBlockBytes::CopyOut(uint64_t Pos, uint8_t* Dst, size_t Count) const {
+  size_t done = 0;
+  while (done < Count && Pos < FSize) {
+    const size_t at = static_cast<size_t>(Pos % kBlock);
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>({Count - done, kBlock - at, FSize - Pos}));
+    std::memcpy(Dst + done, FBlocks[static_cast<size_t>(Pos / kBlock)].get() + at, n);
+    done += n;
+    Pos += n;
+  }
+  return done;
+}
+
+void TBlockBytes::Clear() {
+  FBlocks.clear();
+  FSize = 0;
+}
+
+TWaveConverter::TWaveConverter() = default;
 
 bool TWaveConverter::CanDecode(uint16_t FormatTag) {
   return HasRiffAudioDecoder(FormatTag);
 }
 
-void TWaveConverter::LoadStream(TStream* Stream) {
-  FData.clear();
-  FPos = 0;
-  FFmtSize = 0;
-  if (!Stream) return;
-  CachedReader in(Stream);
-  uint8_t head[12] = {};
-  in.ReadAt(0, head, 12);
-  int64_t count = 12;
-  if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return;
-  const int64_t size = Stream->Size();
-  bool haveFmt = false;
-  bool haveData = false;
-  // Chunk headers are tried at every byte offset from 7 bytes before the end
-  // of the last chunk read, so stray bytes between chunks are passed over.
-  while (count < size - 1 && !(haveFmt && haveData)) {
-    count -= 7;
-    uint8_t ch[8] = {};
-    in.ReadAt(count, ch, 8);
-    const int64_t bodyAt = count + 8;
-    count += 8;
-    const uint32_t len = GetU32(ch + 4);
-    const int64_t avail = std::clamp<int64_t>(size - bodyAt, 0, len);
-    if (std::memcmp(ch, "fmt ", 4) == 0) {
-      std::memset(CurrentFormat.RawData, 0, sizeof CurrentFormat.RawData);
-      const auto keep = static_cast<uint32_t>(std::min<int64_t>(avail, TACMWaveFormat::kSize));
-      in.ReadAt(bodyAt, CurrentFormat.RawData, keep);
-      FFmtSize = std::max<uint32_t>(keep, 18);
-      count += len;
-      haveFmt = true;
-    } else if (std::memcmp(ch, "fact", 4) == 0) {
-      count += len;
-    } else if (std::memcmp(ch, "data", 4) == 0 && len > 0) {
-      // A data chunk that claims more than the file holds yields what is there.
-      FData.resize(static_cast<size_t>(avail));
-      if (Stream->Seek(bodyAt, soBeginning) == bodyAt) {
-        const int64_t got = Stream->Read(FData.data(), avail);
-        FData.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-      } else {
-        FData.clear();
-      }
-      count += len;
-      haveData = true;
-    }
-  }
-  FPos = 0;
-}
-
-int TWaveConverter::Suggest() {
-  FLastError.clear();
-  if (FData.empty()) {
-    FLastError = "No sample data";
-    return kNotPossible;
-  }
-  ImageStream image(ImageHeader(CurrentFormat, FFmtSize, FData.size()), FData);
-  PayloadDecoder dec;
-  int rc = dec.Open(&image);
-  if (rc != 0) {
-    FLastError = dec.Error;
-    return rc;
-  }
-  int channels, rate, bits;
-  dec.Guess(channels, rate, bits);
-  NewFormat.SetPcm(static_cast<uint16_t>(std::clamp(channels, 0, 0xFFFF)),
-                   static_cast<uint32_t>(std::max(rate, 0)), static_cast<uint16_t>(bits));
-  return 0;
+void TWaveConverter::Load(TStream* Source, const uint8_t* Fmt, uint32_t FmtSize, int64_t DataAt,
+                          int64_t DataLen) {
+  FPcm.Clear();
+  FConverted = false;
+  FSource = Source;
+  FDataAt = std::max<int64_t>(0, DataAt);
+  std::memset(CurrentFormat.RawData, 0, sizeof CurrentFormat.RawData);
+  const uint32_t keep = std::min(FmtSize, TACMWaveFormat::kSize);
+  std::memcpy(CurrentFormat.RawData, Fmt, keep);
+  FFmtSize = std::max<uint32_t>(keep, 18);
+  // A data chunk that claims more than the file holds yields what is there.
+  const int64_t size = Source ? Source->Size() : 0;
+  FDataLen = std::max<int64_t>(0, DataLen);
+  if (size >= 0) FDataLen = std::clamp<int64_t>(size - FDataAt, 0, FDataLen);
 }
 
 int TWaveConverter::Convert() {
   FLastError.clear();
-  if (FData.empty()) {
+  FPcm.Clear();
+  FConverted = false;
+  if (!FSource || FDataLen == 0) {
     FLastError = "No sample data";
     return kNotPossible;
   }
-  std::vector<uint8_t> pcm;
   int channels = 0, rate = 0, bits = 0;
   {
-    ImageStream image(ImageHeader(CurrentFormat, FFmtSize, FData.size()), FData);
+    SourceImage image(ImageHeader(CurrentFormat, FFmtSize, static_cast<uint64_t>(FDataLen)),
+                      FSource, FDataAt, FDataLen);
     PayloadDecoder dec;
     int rc = dec.Open(&image);
     if (rc == 0) {
-      const uint64_t limit =
-          std::min(kMaxPcmBytes, std::max(kMinPcmLimit, kMaxExpansion * FData.size()));
-      rc = dec.Run(pcm, limit, channels, rate, bits);
+      const uint64_t limit = std::min(
+          kMaxPcmBytes, std::max(kMinPcmLimit, kMaxExpansion * static_cast<uint64_t>(FDataLen)));
+      rc = dec.Run(FPcm, limit, channels, rate, bits);
     }
     if (rc != 0) {
       FLastError = dec.Error;
+      FPcm.Clear();
       return rc;
     }
   }
-  NewFormat.SetPcm(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-                   static_cast<uint16_t>(bits));
-  std::memcpy(CurrentFormat.RawData, NewFormat.RawData, FMaxFmtSize);
+  CurrentFormat.SetPcm(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+                       static_cast<uint16_t>(bits));
   FFmtSize = 16;
-  FData = std::move(pcm);
-  FPos = 0;
+  FConverted = true;
   return 0;
 }
 
-int TWaveConverter::SaveWavToStream(TStream* MS) {
-  const int64_t keep = FPos;
-  try {
-    uint8_t h[44] = {};
-    std::memcpy(h, "RIFF", 4);
-    std::memcpy(h + 8, "WAVE", 4);
-    std::memcpy(h + 12, "fmt ", 4);
-    PutU32(h + 16, 16);
-    std::memcpy(h + 20, CurrentFormat.RawData, 16);
-    std::memcpy(h + 36, "data", 4);
-    PutU32(h + 40, static_cast<uint32_t>(std::min<uint64_t>(FData.size(), 0xFFFFFFFFu)));
-    if (MS->Write(h, 44) != 44) throw EAuException("Stream write error");
-    const auto n = static_cast<int64_t>(FData.size());
-    if (n > 0 && MS->Write(FData.data(), n) != n) throw EAuException("Stream write error");
-    const int64_t total = MS->Size();
-    MS->Seek(0, soBeginning);
-    uint8_t riff[8];
-    std::memcpy(riff, "RIFF", 4);
-    PutU32(riff + 4, static_cast<uint32_t>(std::clamp<int64_t>(total - 8, 0, 0xFFFFFFFF)));
-    if (MS->Write(riff, 8) != 8) throw EAuException("Stream write error");
-  } catch (...) {
-    FPos = keep;
-    return kWriteFault;
-  }
-  FPos = keep;
-  return 0;
-}
-
-int64_t TWaveConverter::Read(void* Buffer, int64_t Count) {
-  if (Count <= 0 || FPos >= Size()) return 0;
-  const int64_t n = std::min(Count, Size() - FPos);
-  std::memcpy(Buffer, FData.data() + FPos, static_cast<size_t>(n));
-  FPos += n;
-  return n;
-}
-
-int64_t TWaveConverter::Write(const void* Buffer, int64_t Count) {
-  if (Count <= 0) return 0;
-  if (FPos + Count > Size()) FData.resize(static_cast<size_t>(FPos + Count));
-  std::memcpy(FData.data() + FPos, Buffer, static_cast<size_t>(Count));
-  FPos += Count;
-  return Count;
-}
-
-int64_t TWaveConverter::Seek(int64_t Offset, TSeekOrigin Origin) {
-  const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : Size();
-  if (base + Offset < 0) return -1;
-  FPos = base + Offset;
-  return FPos;
+std::unique_ptr<TStream> TWaveConverter::TakeWavImage() {
+  if (!FConverted) return nullptr;
+  FConverted = false;
+  auto image = std::make_unique<PcmImage>(CurrentFormat, std::move(FPcm));
+  FPcm.Clear();
+  return image;
 }
 
 }  // namespace lirvo

@@ -1,14 +1,16 @@
 #pragma once
 // TWaveConverter: turns the compressed payload of a WAV file (A-law, mu-law,
-// GSM, MPEG audio and whatever else FFmpeg decodes) into PCM, and writes the
-// result as a canonical PCM WAV image that the WAV input then reads like any
-// PCM file.
+// GSM, MPEG audio and whatever else FFmpeg decodes) into PCM, and hands the
+// result out as a canonical PCM WAV image that the WAV input then reads like
+// any PCM file.
 //
-// It is a memory stream: it holds first the compressed sample data and, after
-// Convert, the PCM data. The whole payload is decoded in one go, in memory.
-// Used by one thread at a time (the WAV input's OpenFile, under its OpenCS).
+// The payload is read from the file as it is decoded, never copied; the PCM
+// is written once, into blocks that the image then reads from, so opening a
+// file takes its decoded size and a few blocks of memory. Used by one thread
+// at a time (the WAV input's OpenFile, under its OpenCS).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,51 +40,59 @@ struct TACMWaveFormat {
   uint32_t U32(int At) const { return U16(At) | (static_cast<uint32_t>(U16(At + 2)) << 16); }
 };
 
-class TWaveConverter : public TStream {
+// Bytes appended in fixed blocks: growing never moves or copies what is
+// already held.
+class TBlockBytes {
+ public:
+  static constexpr size_t kBlock = size_t{1} << 20;
+
+  uint64_t Size() const { return FSize; }
+  void Append(const uint8_t* Data, size_t Count);
+  // Copies up to Count bytes from Pos; returns how many there were.
+  size_t CopyOut(uint64_t Pos, uint8_t* Dst, size_t Count) const;
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<uint8_t[]>> FBlocks;
+  uint64_t FSize = 0;
+};
+
+class TWaveConverter {
  public:
   // The conversion failed in a way that has no FFmpeg code (no decoder for
   // the format, nothing decoded, an image too large for a WAV file).
   static constexpr int kNotPossible = 512;
-  // SaveWavToStream could not write.
-  static constexpr int kWriteFault = 286;
 
   TWaveConverter();
 
   // Whether FFmpeg has a decoder for a WAV format tag.
   static bool CanDecode(uint16_t FormatTag);
 
-  // Takes the "fmt " record and the "data" payload of the WAV image in Stream
-  // (read from its beginning). Loads nothing unless the image starts with
-  // "RIFF" ... "WAVE". Leaves the converter positioned at 0.
-  void LoadStream(TStream* Stream);
-  // Picks the PCM format the payload decodes to (NewFormat): 0, or
-  // kNotPossible when no decoder handles the held format.
-  int Suggest();
-  // Decodes the held payload to NewFormat and replaces the content by the PCM
-  // bytes; CurrentFormat becomes NewFormat. 0, or an FFmpeg error code, or
-  // kNotPossible. The format may be refined from the decoded frames (an
-  // MPEG stream whose header disagrees with its frames).
+  // Takes the "fmt " record (FmtSize bytes of it, at most TACMWaveFormat::kSize
+  // kept) and where the payload lies in Source (DataLen bytes from DataAt;
+  // cut to what the source holds). Source is not owned and must outlive
+  // Convert; nothing is read yet.
+  void Load(TStream* Source, const uint8_t* Fmt, uint32_t FmtSize, int64_t DataAt, int64_t DataLen);
+  // Decodes the payload to PCM (integer formats keep their width, the others
+  // become 16-bit); CurrentFormat becomes the PCM format. 0, or an FFmpeg
+  // error code, or kNotPossible.
   int Convert();
-  // Writes a complete 44-byte-header PCM WAV image of the content to MS: 0,
-  // or kWriteFault when writing raised an error.
-  int SaveWavToStream(TStream* MS);
+  // After a successful Convert: a 44-byte-header PCM WAV image of the
+  // decoded data, which it takes over (the converter is empty afterwards).
+  std::unique_ptr<TStream> TakeWavImage();
 
-  // What went wrong in the last Suggest or Convert (for diagnostics).
+  // What went wrong in the last Convert (for diagnostics).
   const std::string& LastError() const { return FLastError; }
 
-  int64_t Read(void* Buffer, int64_t Count) override;
-  int64_t Write(const void* Buffer, int64_t Count) override;
-  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
-  int64_t Size() override { return static_cast<int64_t>(FData.size()); }
-
-  uint32_t FMaxFmtSize = TACMWaveFormat::kSize;
   TACMWaveFormat CurrentFormat;
-  TACMWaveFormat NewFormat;
 
  private:
-  std::vector<uint8_t> FData;
-  int64_t FPos = 0;
+  TStream* FSource = nullptr;
+  int64_t FDataAt = 0;
+  int64_t FDataLen = 0;
   uint32_t FFmtSize = 0;  // bytes of CurrentFormat that came from the file
+  TBlockBytes FPcm;
+  bool FConverted = false;
   std::string FLastError;
 };
 
