@@ -90,4 +90,21 @@ const Generated& GeneratedFiles() {
   return g;
 }
 
+const std::string& HourLongMp3() {
+  static std::string path;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!HaveTool("ffmpeg")) return;
+    const std::string dir = std::string(LIRVO_TEST_TMP) + "/wma_generated_v1";
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/hour-24k.mp3";
+    if (MakeOnce(
+            file,
+            "ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=24000:duration=3600' "
+            "-ac 1 -c:a libmp3lame -b:a 24k "))
+      path = file;
+  });
+  return path;
+}
+
 }  // namespace lirvo::test

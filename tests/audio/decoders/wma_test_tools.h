@@ -28,4 +28,8 @@ struct Generated {
 };
 const Generated& GeneratedFiles();
 
+// A 60-minute mono VBR MP3 tone (24 kHz, about 8 kbit/s: 3.6 MB in 150,000
+// frames), made once per build on first use; empty when it could not be made.
+const std::string& HourLongMp3();
+
 }  // namespace lirvo::test
