@@ -87,9 +87,15 @@ int TFrameSeeker::Open(AVFormatContext* Format, int Index) {
   FExactTimestamps = FSampleRate > 0 && tb.num > 0 && tb.den > 0 &&
                      tb.den % (static_cast<int64_t>(tb.num) * FSampleRate) == 0;
   // Monkey's Audio frames decode on their own; MP3 and the others need the
-  // frames before the target for their overlap and bit reservoir.
-  if (FStream->codecpar->codec_id == AV_CODEC_ID_APE)
+  // frames before the target for their overlap and bit reservoir. An MP3
+  // frame's data may begin up to 255 (MPEG-2) or 511 (MPEG-1) bytes back; in
+  // the smallest frames (8 kbit/s at 24 kHz, 11 bytes of data) that is 24
+  // frames, which a decoder started later answers with silence.
+  const AVCodecID codecId = FStream->codecpar->codec_id;
+  if (codecId == AV_CODEC_ID_APE)
     FPreroll = 0;
+  else if (codecId == AV_CODEC_ID_MP3 && codec->frame_size > 0)
+    FPreroll = 32LL * codec->frame_size;
   else if (codec->frame_size > 0)
     FPreroll = std::max<int64_t>(8192, 16LL * codec->frame_size);
   else
@@ -108,10 +114,9 @@ int TFrameSeeker::Open(AVFormatContext* Format, int Index) {
   // A raw MPEG audio file has no index: without one the demuxer finds a
   // timestamp by reading every packet before it. The frame map gives it
   // exact index points from the frame headers alone.
-  const AVCodecID id = FStream->codecpar->codec_id;
-  FMapFrames = FExactTimestamps && Format->iformat &&
-               std::string_view(Format->iformat->name) == "mp3" &&
-               (id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1);
+  FMapFrames =
+      FExactTimestamps && Format->iformat && std::string_view(Format->iformat->name) == "mp3" &&
+      (codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_MP2 || codecId == AV_CODEC_ID_MP1);
   FTicksPerSample = FExactTimestamps ? tb.den / (static_cast<int64_t>(tb.num) * FSampleRate) : 0;
   FMapPos = -1;
   FMapTs = kUnknown;

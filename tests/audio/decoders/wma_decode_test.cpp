@@ -21,8 +21,8 @@ using namespace lirvo::test;
 namespace {
 
 struct FileCase {
-  const char* Name;    // fixture under audio/, or "gen:mp3" / "gen:mp3vbr" / "gen:wma"
-  int DefaultBits;     // the integer decoder's width, or 32 for float decoders
+  const char* Name;  // fixture under audio/, or "gen:mp3" / "gen:mp3vbr" / "gen:mp3low" / "gen:wma"
+  int DefaultBits;   // the integer decoder's width, or 32 for float decoders
   const char* Md5S16;  // the fixtures README's PCM md5, "" when not listed
 };
 // Test names show the case, not its bytes.
@@ -34,6 +34,7 @@ std::string PathOf(const std::string& Name) {
   const Generated& g = GeneratedFiles();
   if (Name == "gen:mp3") return g.Mp3;
   if (Name == "gen:mp3vbr") return g.Mp3Vbr;
+  if (Name == "gen:mp3low") return g.Mp3Low;
   if (Name == "gen:wma") return g.Wma;
   return FixturePath("audio/" + Name);
 }
@@ -282,7 +283,8 @@ TEST_P(WmaSeeks, AWindowDeliversExactlyItsFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Files, WmaSeeks,
                          ::testing::Values(SeekCase{"gen:mp3", 32}, SeekCase{"gen:mp3vbr", 16},
-                                           SeekCase{"gen:wma", 32}, SeekCase{"gen:wma", 24}),
+                                           SeekCase{"gen:mp3low", 16}, SeekCase{"gen:wma", 32},
+                                           SeekCase{"gen:wma", 24}),
                          [](const ::testing::TestParamInfo<SeekCase>& i) {
                            std::string n =
                                std::string(i.param.Name) + "_" + std::to_string(i.param.Bits);
