@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
 
 namespace lirvo {
 
@@ -17,6 +18,54 @@ constexpr int kWarmupPackets = 2;
 constexpr int kAnchorGiveUp = kWarmupPackets + 32;
 // Consecutive decoding errors without progress after which the stream ends.
 constexpr int kErrorGiveUp = 1000;
+// Frames between the index points the frame map adds: a seek reads at most
+// this many packets past the point it lands on.
+constexpr int kMapStep = 16;
+
+// One MPEG audio frame header: its length in bytes, its samples, its rate
+// and the version and layer bits (which stay the same in a stream).
+struct TMpegFrame {
+  int Bytes = 0;
+  int Samples = 0;
+  int Rate = 0;
+  int Kind = 0;
+};
+
+bool ParseMpegAudioHeader(const uint8_t* H, TMpegFrame& Out) {
+  if (H[0] != 0xFF || (H[1] & 0xE0) != 0xE0) return false;
+  const int version = (H[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
+  const int layer = (H[1] >> 1) & 3;    // 1: III, 2: II, 3: I
+  const int bitrateIndex = H[2] >> 4;
+  const int rateIndex = (H[2] >> 2) & 3;
+  // Free-format frames (bitrate index 0) have no length in their header.
+  if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+    return false;
+  static constexpr int kRates[3] = {44100, 48000, 32000};
+  static constexpr int16_t kKbps[2][3][15] = {
+      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+  const bool mpeg1 = version == 3;
+  const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+  const int bitrate = kKbps[mpeg1 ? 0 : 1][3 - layer][bitrateIndex] * 1000;
+  const int padding = (H[2] >> 1) & 1;
+  if (layer == 3) {
+    Out.Samples = 384;
+    Out.Bytes = (12 * bitrate / rate + padding) * 4;
+  } else if (layer == 2 || mpeg1) {
+    Out.Samples = 1152;
+    Out.Bytes = 144 * bitrate / rate + padding;
+  } else {
+    Out.Samples = 576;
+    Out.Bytes = 72 * bitrate / rate + padding;
+  }
+  Out.Rate = rate;
+  Out.Kind = H[1] & 0x1E;
+  return true;
+}
 
 }  // namespace
 
@@ -38,9 +87,15 @@ int TFrameSeeker::Open(AVFormatContext* Format, int Index) {
   FExactTimestamps = FSampleRate > 0 && tb.num > 0 && tb.den > 0 &&
                      tb.den % (static_cast<int64_t>(tb.num) * FSampleRate) == 0;
   // Monkey's Audio frames decode on their own; MP3 and the others need the
-  // frames before the target for their overlap and bit reservoir.
-  if (FStream->codecpar->codec_id == AV_CODEC_ID_APE)
+  // frames before the target for their overlap and bit reservoir. An MP3
+  // frame's data may begin up to 255 (MPEG-2) or 511 (MPEG-1) bytes back; in
+  // the smallest frames (8 kbit/s at 24 kHz, 11 bytes of data) that is 24
+  // frames, which a decoder started later answers with silence.
+  const AVCodecID codecId = FStream->codecpar->codec_id;
+  if (codecId == AV_CODEC_ID_APE)
     FPreroll = 0;
+  else if (codecId == AV_CODEC_ID_MP3 && codec->frame_size > 0)
+    FPreroll = 32LL * codec->frame_size;
   else if (codec->frame_size > 0)
     FPreroll = std::max<int64_t>(8192, 16LL * codec->frame_size);
   else
@@ -56,6 +111,16 @@ int TFrameSeeker::Open(AVFormatContext* Format, int Index) {
   FErrors = 0;
   FLastError = 0;
   FMarks.clear();
+  // A raw MPEG audio file has no index: without one the demuxer finds a
+  // timestamp by reading every packet before it. The frame map gives it
+  // exact index points from the frame headers alone.
+  FMapFrames =
+      FExactTimestamps && Format->iformat && std::string_view(Format->iformat->name) == "mp3" &&
+      (codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_MP2 || codecId == AV_CODEC_ID_MP1);
+  FTicksPerSample = FExactTimestamps ? tb.den / (static_cast<int64_t>(tb.num) * FSampleRate) : 0;
+  FMapPos = -1;
+  FMapTs = kUnknown;
+  FMapKind = -1;
   return 0;
 }
 
@@ -253,6 +318,50 @@ bool TFrameSeeker::RewindAndSkipTo(int64_t Pts) {
   return SeekToStart() && ReadUpTo(Pts);
 }
 
+// Walks the frame headers from the furthest point the demuxer knows (or the
+// map reached) up to timestamp Ts, adding an index point every kMapStep
+// frames. The walk only reads headers, a few bytes a frame. It ends for good
+// where the frames do (the end, a tag, damage, a frame of another kind):
+// past that the demuxer finds its way as before.
+void TFrameSeeker::MapFramesUpTo(int64_t Ts) {
+  if (!FMapFrames) return;
+  int64_t pos = FMapPos, ts = FMapTs;
+  int64_t knownPos = 0, knownTs = 0;
+  // The demuxer indexes the packets it hands out; one read gives the first
+  // point (the caller moves the demuxer afterwards anyway).
+  if (!FReader.LastIndexPoint(knownPos, knownTs) && FReader.ReadPacket() >= 0) FReader.DropPacket();
+  if (FReader.LastIndexPoint(knownPos, knownTs) && (ts == kUnknown || knownTs > ts)) {
+    pos = knownPos;
+    ts = knownTs;
+  }
+  if (pos < 0 || ts == kUnknown || ts >= Ts) return;
+  std::vector<uint8_t> buf(64 * 1024);
+  int64_t bufPos = 0;
+  int bufLen = 0;
+  for (int frames = 0; ts < Ts; ++frames) {
+    if (pos < bufPos || pos + 4 > bufPos + bufLen) {
+      bufPos = pos;
+      bufLen = std::max(0, FReader.ReadBytesAt(pos, buf.data(), static_cast<int>(buf.size())));
+      if (bufLen < 4) {
+        FMapFrames = false;
+        break;
+      }
+    }
+    TMpegFrame f;
+    if (!ParseMpegAudioHeader(&buf[static_cast<size_t>(pos - bufPos)], f) ||
+        f.Rate != FSampleRate || (FMapKind >= 0 && f.Kind != FMapKind)) {
+      FMapFrames = false;
+      break;
+    }
+    FMapKind = f.Kind;
+    if (frames > 0 && frames % kMapStep == 0) FReader.AddIndexPoint(pos, ts);
+    pos += f.Bytes;
+    ts += f.Samples * FTicksPerSample;
+  }
+  FMapPos = pos;
+  FMapTs = ts;
+}
+
 bool TFrameSeeker::Seek(int64_t Sample) {
   if (!FReader.IsOpen()) return false;
   FReader.DropFrame();
@@ -268,6 +377,7 @@ bool TFrameSeeker::Seek(int64_t Sample) {
     const int64_t ts = av_rescale_q(from, AVRational{1, FSampleRate}, FStream->time_base) + start;
     FReader.DropPacket();
     FPending = false;
+    MapFramesUpTo(ts);
     if (FReader.SeekBackward(ts) < 0) return Rewind();
     FReader.FlushDecoder();
     FDraining = false;

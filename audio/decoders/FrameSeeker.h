@@ -18,6 +18,12 @@
 // seek) the reader goes back to the start and decodes forward, which is
 // slower but still exact.
 //
+// A raw MPEG audio file has no index, and its demuxer finds a timestamp by
+// reading every packet before it (on a long file, for longer than a seek
+// may take). The reader walks the frame headers instead, a few bytes a
+// frame, and hands the demuxer exact index points, so that it moves straight
+// to the frame before the target.
+//
 // Decoding errors are handled as the command-line tool handles them: the
 // packet is dropped and decoding goes on.
 //
@@ -83,6 +89,7 @@ class TFrameSeeker {
   int64_t PacketTime(const AVPacket* Packet) const;
   int64_t FrameSampleFromTimestamp(const AVFrame* Frame) const;
   int LastMarkAtOrBefore(int64_t Sample) const;
+  void MapFramesUpTo(int64_t Ts);
 
   ffmpeg::TFrameReader FReader;
   AVStream* FStream = nullptr;
@@ -101,6 +108,13 @@ class TFrameSeeker {
   bool FOvershot = false;         // the count would resume past the target
   int FLastError = 0;
   std::vector<TMark> FMarks;  // ascending Pts and First
+
+  // The frame map of a raw MPEG audio file (MapFramesUpTo).
+  bool FMapFrames = false;      // the map may still grow
+  int64_t FTicksPerSample = 0;  // time-base units a sample
+  int64_t FMapPos = -1;         // byte of the first frame not mapped yet
+  int64_t FMapTs = 0;           // its timestamp
+  int FMapKind = -1;            // version and layer bits of the stream's frames
 };
 
 }  // namespace lirvo

@@ -1,5 +1,6 @@
 #include "audio/tags/Id3Tags.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/core/TextCodec.h"
@@ -106,7 +107,7 @@ uint32_t FrameSize(const uint8_t* S, int Version) {
   return (uint32_t{S[0]} << 24) | (uint32_t{S[1]} << 16) | (S[2] << 8) | S[3];
 }
 
-// UTF-16 little-endian text up to its first zero character.
+// UTF-16 text (either byte order) up to its first zero character.
 std::string_view CutAtZeroUnit(std::string_view Bytes) {
   for (size_t i = 0; i + 1 < Bytes.size(); i += 2)
     if (Bytes[i] == 0 && Bytes[i + 1] == 0) return Bytes.substr(0, i);
@@ -205,23 +206,43 @@ bool TId3v2Tags::ReadFromFile(TStream* InFile) {
   if (start < 0 || !InFile->ReadExact(header, kHeaderSize) || !CheckId3v2Header(header, info))
     return false;
   FNew = info.Version != 2;
-  WalkFrames(InFile, start, info.TagSize, info.Version);
+  // In 2.3 and 2.4 flag 0x40 announces an extended header before the frames
+  // (in 2.2 the same bit means compression, which is not read).
+  const bool extended = info.Version != 2 && (header[5] & 0x40) != 0;
+  WalkFrames(InFile, start, info.TagSize, info.Version, extended);
   InFile->SetPosition(start + info.TagSize);
   return true;
 }
 
-// Reads the frames that follow the header. Extended headers and
-// unsynchronisation are not handled: an extended header does not start with
-// a frame id, so the walk ends there. Every size is checked against the end
-// of the tag before anything is allocated or read.
-void TId3v2Tags::WalkFrames(TStream* InFile, int64_t TagStart, int64_t TagSize, int Version) {
+// Reads the frames that follow the header and the extended header, if any.
+// Unsynchronisation is not handled. Every size is checked against the end of
+// the tag before anything is allocated or read.
+void TId3v2Tags::WalkFrames(TStream* InFile, int64_t TagStart, int64_t TagSize, int Version,
+                            bool Extended) {
   const int64_t tagEnd = TagStart + TagSize;
   const int64_t fileSize = InFile->Size();
   if (fileSize < 0 || fileSize < tagEnd) return;  // a truncated tag is not walked
+  int64_t pos = TagStart + kHeaderSize;
+  if (Extended) {
+    // 2.3 gives the size without its own four bytes, 2.4 a sync-safe size
+    // that includes them. Either way the frames start after it.
+    uint8_t e[4];
+    if (tagEnd - pos < 4 || !InFile->ReadExact(e, 4)) return;
+    int64_t skip = 0;
+    if (Version == 4) {
+      if ((e[0] | e[1] | e[2] | e[3]) & 0x80) return;
+      skip = (int64_t{e[0]} << 21) | (e[1] << 14) | (e[2] << 7) | e[3];
+      if (skip < 4) return;
+    } else {
+      skip = 4 + ((int64_t{e[0]} << 24) | (e[1] << 16) | (e[2] << 8) | e[3]);
+    }
+    if (skip >= tagEnd - pos) return;
+    pos += skip;
+    if (InFile->Seek(pos, soBeginning) != pos) return;
+  }
   const bool v22 = Version == 2;
   const int frameHeaderSize = v22 ? 6 : 10;
   const size_t idLength = v22 ? 3 : 4;
-  int64_t pos = TagStart + kHeaderSize;
   std::string data;
   while (pos < tagEnd) {
     uint8_t h[10];
@@ -241,34 +262,53 @@ void TId3v2Tags::WalkFrames(TStream* InFile, int64_t TagStart, int64_t TagSize, 
 }
 
 // Stores the first string of a text (or link) frame of a known id, by its
-// encoding byte: 0 system code page, 1 UTF-16 (little-endian, an FF FE mark
-// skipped), 3 UTF-8. Comment frames and other encodings are skipped.
+// encoding byte: 0 system code page, 1 UTF-16 in the order of its mark (FF FE
+// little-endian, FE FF big-endian; without a mark little-endian, as most
+// writers of unmarked text meant), 2 UTF-16 big-endian, 3 UTF-8. Comment
+// frames and other encodings are skipped. The 2.4 recording time (TDRC,
+// "yyyy-MM-ddTHH:mm:ss" or a part of it) stands in for the year frame 2.4
+// no longer has, and gives its year.
 void TId3v2Tags::DecodeFrame(std::string_view FrameId, std::string_view Data) {
   const char* const* ids = FNew ? kIds23 : kIds22;
   int p = 0;
-  while (p < kPropertyCount && FrameId != ids[p])
-    ++p;
+  if (FNew && FrameId == "TDRC") {
+    p = kYear;
+  } else {
+    while (p < kPropertyCount && FrameId != ids[p])
+      ++p;
+  }
   if (p == kPropertyCount || p == kComment || Data.empty()) return;
   const char* id = ids[p];
+  TTagValue value;
   switch (static_cast<uint8_t>(Data[0])) {
     case 0:
-      SetValues(id, TTagValue::AnsiString(AnsiToUtf8(CutAtNul(Data.substr(1)))));
+      value = TTagValue::AnsiString(AnsiToUtf8(CutAtNul(Data.substr(1))));
       break;
     case 1: {
-      // Only the FF FE mark is recognised; text after any other mark (FE FF
-      // included) is read from position 1 as little-endian, mark and all.
-      const bool marked = Data.size() >= 3 && static_cast<uint8_t>(Data[1]) == 0xFF &&
-                          static_cast<uint8_t>(Data[2]) == 0xFE;
-      const std::string_view text = CutAtZeroUnit(Data.substr(marked ? 3 : 1));
-      SetValues(id, TTagValue::WideString(Utf16ToUtf8(text, false)));
+      const auto b1 = Data.size() >= 3 ? static_cast<uint8_t>(Data[1]) : 0;
+      const auto b2 = Data.size() >= 3 ? static_cast<uint8_t>(Data[2]) : 0;
+      const bool little = b1 == 0xFF && b2 == 0xFE, big = b1 == 0xFE && b2 == 0xFF;
+      const std::string_view text = CutAtZeroUnit(Data.substr(little || big ? 3 : 1));
+      value = TTagValue::WideString(Utf16ToUtf8(text, big));
       break;
     }
+    case 2:
+      value = TTagValue::WideString(Utf16ToUtf8(CutAtZeroUnit(Data.substr(1)), true));
+      break;
     case 3:
-      SetValues(id, TTagValue::WideString(Utf8Sanitize(CutAtNul(Data.substr(1)))));
+      value = TTagValue::WideString(Utf8Sanitize(CutAtNul(Data.substr(1))));
       break;
     default:
-      break;
+      return;
   }
+  if (FrameId == "TDRC") {
+    const std::string& text = value.Text();
+    if (text.size() > 4 &&
+        std::all_of(text.begin(), text.begin() + 4, [](char c) { return c >= '0' && c <= '9'; }))
+      value = value.Kind() == TTagValueKind::AnsiString ? TTagValue::AnsiString(text.substr(0, 4))
+                                                        : TTagValue::WideString(text.substr(0, 4));
+  }
+  SetValues(id, value);
 }
 
 }  // namespace lirvo

@@ -133,7 +133,7 @@ class TId3v2Tags : public TAuTags {
   void SetAnsi(TProperty P, std::string_view Value) {
     SetValues(Id(P), TTagValue::AnsiString(std::string(Value)));
   }
-  void WalkFrames(TStream* InFile, int64_t TagStart, int64_t TagSize, int Version);
+  void WalkFrames(TStream* InFile, int64_t TagStart, int64_t TagSize, int Version, bool Extended);
   void DecodeFrame(std::string_view FrameId, std::string_view Data);
 
   bool FNew = true;

@@ -79,4 +79,28 @@ int TFrameReader::SeekBetween(int64_t Min, int64_t Ts, int64_t Max) {
   return avformat_seek_file(FFormat, FIndex, Min, Ts, Max, 0);
 }
 
+int TFrameReader::ReadBytesAt(int64_t Pos, uint8_t* Buffer, int Count) {
+  if (!FFormat || !FFormat->pb) return AVERROR(EINVAL);
+  const int64_t at = avio_seek(FFormat->pb, Pos, SEEK_SET);
+  if (at < 0) return static_cast<int>(at);
+  const int n = avio_read(FFormat->pb, Buffer, Count);
+  return n == AVERROR_EOF ? 0 : n;
+}
+
+bool TFrameReader::LastIndexPoint(int64_t& Pos, int64_t& Ts) const {
+  const int count = FStream ? avformat_index_get_entries_count(FStream) : 0;
+  if (count <= 0) return false;
+  const AVIndexEntry* e = avformat_index_get_entry(FStream, count - 1);
+  if (!e) return false;
+  Pos = e->pos;
+  Ts = e->timestamp;
+  return true;
+}
+
+int TFrameReader::AddIndexPoint(int64_t Pos, int64_t Ts) {
+  if (!FStream) return AVERROR(EINVAL);
+  const int rc = av_add_index_entry(FStream, Pos, Ts, 0, 0, AVINDEX_KEYFRAME);
+  return rc < 0 ? rc : 0;
+}
+
 }  // namespace lirvo::ffmpeg

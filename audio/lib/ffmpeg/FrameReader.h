@@ -63,6 +63,17 @@ class TFrameReader {
   // Ts as it can. 0 or an AVERROR code.
   int SeekBetween(int64_t Min, int64_t Ts, int64_t Max);
 
+  // Reads up to Count bytes of the file from byte Pos, past the demuxer:
+  // the demuxer is to be moved (SeekBackward, SeekBetween) before the next
+  // ReadPacket. The bytes read, or an AVERROR code.
+  int ReadBytesAt(int64_t Pos, uint8_t* Buffer, int Count);
+  // The last index point of the stream (the furthest the demuxer knows a
+  // frame's position and timestamp of); false when it has none.
+  bool LastIndexPoint(int64_t& Pos, int64_t& Ts) const;
+  // Tells the demuxer that a frame of the stream starts at byte Pos with
+  // timestamp Ts, so that a seek can go there directly. 0 or an AVERROR code.
+  int AddIndexPoint(int64_t Pos, int64_t Ts);
+
  private:
   AVFormatContext* FFormat = nullptr;
   AVStream* FStream = nullptr;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <ostream>
 #include <string>
@@ -20,8 +21,8 @@ using namespace lirvo::test;
 namespace {
 
 struct FileCase {
-  const char* Name;    // fixture under audio/, or "gen:mp3" / "gen:mp3vbr" / "gen:wma"
-  int DefaultBits;     // the integer decoder's width, or 32 for float decoders
+  const char* Name;  // fixture under audio/, or "gen:mp3" / "gen:mp3vbr" / "gen:mp3low" / "gen:wma"
+  int DefaultBits;   // the integer decoder's width, or 32 for float decoders
   const char* Md5S16;  // the fixtures README's PCM md5, "" when not listed
 };
 // Test names show the case, not its bytes.
@@ -33,6 +34,7 @@ std::string PathOf(const std::string& Name) {
   const Generated& g = GeneratedFiles();
   if (Name == "gen:mp3") return g.Mp3;
   if (Name == "gen:mp3vbr") return g.Mp3Vbr;
+  if (Name == "gen:mp3low") return g.Mp3Low;
   if (Name == "gen:wma") return g.Wma;
   return FixturePath("audio/" + Name);
 }
@@ -281,7 +283,8 @@ TEST_P(WmaSeeks, AWindowDeliversExactlyItsFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Files, WmaSeeks,
                          ::testing::Values(SeekCase{"gen:mp3", 32}, SeekCase{"gen:mp3vbr", 16},
-                                           SeekCase{"gen:wma", 32}, SeekCase{"gen:wma", 24}),
+                                           SeekCase{"gen:mp3low", 16}, SeekCase{"gen:wma", 32},
+                                           SeekCase{"gen:wma", 24}),
                          [](const ::testing::TestParamInfo<SeekCase>& i) {
                            std::string n =
                                std::string(i.param.Name) + "_" + std::to_string(i.param.Bits);
@@ -327,6 +330,82 @@ TEST(WmaInput, SeekingWhileNotBusyOnlySetsTheWindowStart) {
   const std::vector<uint8_t> rest = DecodeAll(in);
   ASSERT_EQ(rest.size(), all.size() - 10000 * 8);
   EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + 10000 * 8));
+}
+
+// A seek near the end of a long MP3 must not read the hour before it: the
+// demuxer moves straight to a frame before the target and only the pre-roll
+// is decoded. Each seek is timed with its first window of samples, on a
+// fresh input, the best of a few tries so that a busy machine does not fail
+// it (a demuxer that reads every packet up to the target takes longer).
+TEST(WmaInput, SeeksInTheLastMinuteOfAnHourLongMp3AreQuickAndExact) {
+  REQUIRE_TOOL("ffmpeg");
+  const std::string& path = HourLongMp3();
+  ASSERT_FALSE(path.empty());
+  TWMIn in;
+  in.SetFileName(path);
+  ASSERT_TRUE(in.Valid());
+  const int64_t rate = in.SampleRate();
+  ASSERT_EQ(rate, 24000);
+  const int64_t total = in.TotalSamples();
+  ASSERT_GT(total, 3599 * rate);
+  const int64_t frame = in.Channels() * in.BitsPerSample() / 8;
+  constexpr int64_t kWindow = 5000;
+  // On and off the 576-sample frame grid. The decode ends a little before
+  // the header's length (the encoder's padding).
+  const std::vector<int64_t> targets = {
+      total - 60 * rate + 1, total - 20 * rate,       total - 45 * rate + 576, total - 5 * rate - 3,
+      total - 59 * rate + 7, total - 30 * rate + 575, total - 2 * rate - 1};
+
+  // The reference: the same decoder reading from the start without a seek.
+  std::vector<std::vector<uint8_t>> expected(targets.size());
+  {
+    in.Init();
+    int64_t at = 0;
+    uint8_t* p = nullptr;
+    for (;;) {
+      uint32_t n = 1 << 16;
+      in.GetData(p, n);
+      if (n == 0) break;
+      const int64_t frames = n / frame;
+      for (size_t i = 0; i < targets.size(); ++i) {
+        const int64_t from = std::max(at, targets[i]);
+        const int64_t to = std::min(at + frames, targets[i] + kWindow);
+        if (from < to)
+          expected[i].insert(expected[i].end(), p + (from - at) * frame, p + (to - at) * frame);
+      }
+      at += frames;
+    }
+    in.Flush();
+  }
+
+  for (size_t i = 0; i < targets.size(); ++i) {
+    const int64_t t = targets[i];
+    ASSERT_EQ(static_cast<int64_t>(expected[i].size()), kWindow * frame) << t;
+    double best = 1e9;
+    for (int attempt = 0; attempt < 3 && best >= 0.1; ++attempt) {
+      // A fresh input each time: what an earlier pass learnt about the file
+      // (the demuxer's index) must not help.
+      TWMIn seeking;
+      seeking.SetFileName(path);
+      InitWithBits(seeking, in.BitsPerSample());
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_TRUE(seeking.Seek(t)) << t;
+      std::vector<uint8_t> got;
+      while (static_cast<int64_t>(got.size()) < kWindow * frame) {
+        uint8_t* p = nullptr;
+        uint32_t n = static_cast<uint32_t>(kWindow * frame - static_cast<int64_t>(got.size()));
+        seeking.GetData(p, n);
+        if (n == 0) break;
+        got.insert(got.end(), p, p + n);
+      }
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      seeking.Flush();
+      ASSERT_EQ(got.size(), expected[i].size()) << "seek to " << t;
+      ASSERT_TRUE(got == expected[i]) << "seek to " << t;
+    }
+    EXPECT_LT(best, 0.1) << "seek to " << t << " took " << best << " s";
+  }
 }
 
 }  // namespace

@@ -83,11 +83,33 @@ const Generated& GeneratedFiles() {
     g.Mp3Vbr = dir + "/tone-vbr.mp3";
     g.Wma = dir + "/tone.wma";
     g.Wma51 = dir + "/six.wma";
+    g.Mp3Low = dir + "/tone-24k-8k.mp3";
     g.Ok = MakeOnce(g.Mp3, tone + "-c:a libmp3lame -b:a 128k" + tags) &&
            MakeOnce(g.Mp3Vbr, tone + "-c:a libmp3lame -q:a 5" + tags) &&
-           MakeOnce(g.Wma, tone + "-c:a wmav2 -b:a 128k" + tags) && MakeOnce(g.Wma51, six);
+           MakeOnce(g.Wma, tone + "-c:a wmav2 -b:a 128k" + tags) && MakeOnce(g.Wma51, six) &&
+           MakeOnce(g.Mp3Low,
+                    "ffmpeg -v error -y -f lavfi -i "
+                    "'sine=frequency=440:sample_rate=24000:duration=20' -ac 1 -c:a libmp3lame "
+                    "-b:a 8k ");
   });
   return g;
+}
+
+const std::string& HourLongMp3() {
+  static std::string path;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!HaveTool("ffmpeg")) return;
+    const std::string dir = std::string(LIRVO_TEST_TMP) + "/wma_generated_v1";
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/hour-24k.mp3";
+    if (MakeOnce(
+            file,
+            "ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=24000:duration=3600' "
+            "-ac 1 -c:a libmp3lame -b:a 24k "))
+      path = file;
+  });
+  return path;
 }
 
 }  // namespace lirvo::test

@@ -21,11 +21,16 @@ int64_t FfprobeDurationMicros(const std::string& File);
 
 // Files made once per run with ffmpeg: 20-second stereo tones at 44.1 kHz as
 // MP3 (CBR and VBR) and WMA v2 with title, artist, album, track and date,
-// and a 5.1 AC-3 stream in ASF.
+// a 5.1 AC-3 stream in ASF, and a 20-second mono 24 kHz MP3 at 8 kbit/s
+// (frames of 24 bytes, whose bit reservoir reaches back 20 frames and more).
 struct Generated {
   bool Ok = false;
-  std::string Mp3, Mp3Vbr, Wma, Wma51;
+  std::string Mp3, Mp3Vbr, Wma, Wma51, Mp3Low;
 };
 const Generated& GeneratedFiles();
+
+// A 60-minute mono VBR MP3 tone (24 kHz, about 8 kbit/s: 3.6 MB in 150,000
+// frames), made once per build on first use; empty when it could not be made.
+const std::string& HourLongMp3();
 
 }  // namespace lirvo::test

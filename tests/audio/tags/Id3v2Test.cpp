@@ -115,7 +115,6 @@ TEST(Id3v2Read, FrameIdsOfTheOtherVersionAreIgnored) {
 }
 
 TEST(Id3v2Read, Utf16TextHandlesMarksOddLengthsAndSurrogates) {
-  const Bytes fffe = "\xEF\xBF\xBE";  // U+FFFE, what an FE FF mark reads as
   struct Case {
     const char* name;
     Bytes data;
@@ -123,8 +122,7 @@ TEST(Id3v2Read, Utf16TextHandlesMarksOddLengthsAndSurrogates) {
   } cases[] = {
       {"FF FE mark skipped", Utf16("\xFF\xFE", u"Ti"), "Ti"},
       {"no mark: from position 1", Utf16("", u"Ti"), "Ti"},
-      {"FE FF read as little-endian, mark included", Utf16("\xFE\xFF", u"A", true),
-       fffe + "\xE4\x84\x80"},  // 00 41 as LE is U+4100
+      {"FE FF mark: big-endian", Utf16("\xFE\xFF", u"A", true), "A"},
       {"stops at the first zero unit", Utf16("\xFF\xFE", std::u16string(u"Ab\0Cd", 5)), "Ab"},
       {"odd trailing byte dropped", Utf16("\xFF\xFE", u"Ab") + "x", "Ab"},
       {"only the mark", Bytes("\x01\xFF\xFE", 3), ""},
@@ -160,7 +158,7 @@ TEST(Id3v2Read, EncodingsZeroAndThreeAndOthers) {
       {"GB18030 bytes decoded", Latin("\xD6\xD0\xCE\xC4"), true, "\xE4\xB8\xAD\xE6\x96\x87"},
       {"UTF-8 kept", Utf8("\xE4\xB8\xAD"), true, "\xE4\xB8\xAD"},
       {"bad UTF-8 replaced", Utf8("a\xFF"), true, "a\xEF\xBF\xBD"},
-      {"encoding 2 skipped", Bytes("\x02\0T", 3), false, ""},
+      {"encoding 2 is big-endian UTF-16", Bytes("\x02\0T", 3), true, "T"},
       {"encoding 9 skipped", Bytes("\x09T", 2), false, ""},
       {"only the encoding byte", Bytes(1, '\0'), true, ""},
   };
@@ -171,6 +169,64 @@ TEST(Id3v2Read, EncodingsZeroAndThreeAndOthers) {
     EXPECT_EQ(tags.Album(), c.expected) << c.name;
     EXPECT_EQ(!tags.Values("TALB").IsNull(), c.stored) << c.name;
   }
+}
+
+// Text in the byte orders and encodings writers use, the extended headers of
+// 2.3 and 2.4, and the 2.4 recording time as the year.
+TEST(Id3v2Read, ByteOrdersExtendedHeadersAndRecordingTime) {
+  const Bytes title = Frame(3, "TIT2", Latin("T"));
+  const Bytes title4 = Frame(4, "TIT2", Latin("T"));
+  struct Case {
+    const char* name;
+    int version;
+    uint8_t flags;
+    Bytes body;
+    std::string title, year;
+  } cases[] = {
+      {"UTF-16 FF FE", 3, 0, Frame(3, "TIT2", Utf16("\xFF\xFE", u"Ab\u00E9")), "Ab\xC3\xA9", ""},
+      {"UTF-16 FE FF", 3, 0, Frame(3, "TIT2", Utf16("\xFE\xFF", u"Ab\u00E9", true)), "Ab\xC3\xA9",
+       ""},
+      {"UTF-16 FE FF, 2.4", 4, 0, Frame(4, "TIT2", Utf16("\xFE\xFF", u"\u4E2D", true)),
+       "\xE4\xB8\xAD", ""},
+      {"UTF-16 FE FF ends at zero", 3, 0,
+       Frame(3, "TIT2", Utf16("\xFE\xFF", std::u16string(u"Ab\0Cd", 5), true)), "Ab", ""},
+      {"UTF-16BE without mark", 4, 0,
+       Frame(4, "TIT2", Bytes(1, '\2') + Bytes("\0A\x4E\x2D\0\0", 6)), "A\xE4\xB8\xAD", ""},
+      {"UTF-16BE surrogate pair", 4, 0,
+       Frame(4, "TIT2", Bytes(1, '\2') + Bytes("\xD8\x3C\xDF\xB5", 4)), "\xF0\x9F\x8E\xB5", ""},
+      {"2.3 extended header (6 bytes)", 3, 0x40, Bytes("\0\0\0\6\0\0\0\0\0\0", 10) + title, "T",
+       ""},
+      {"2.3 extended header with CRC", 3, 0x40,
+       Bytes("\0\0\0\x0A\x80\0\0\0\0\0\1\2\3\4", 14) + title, "T", ""},
+      {"2.4 extended header", 4, 0x40, Bytes("\0\0\0\6\1\0", 6) + title4, "T", ""},
+      {"2.4 extended header, sync-safe size", 4, 0x40,
+       Bytes("\0\0\1\0\1\0", 6) + Bytes(122, 'x') + title4, "T", ""},
+      {"extended header larger than the tag", 3, 0x40, Bytes("\0\x7F\0\0\0\0", 6) + title, "", ""},
+      {"2.4 extended header smaller than its size field", 4, 0x40, Bytes("\0\0\0\2", 4) + title4,
+       "", ""},
+      {"2.4 extended header, size not sync-safe", 4, 0x40, Bytes("\0\0\0\x86\1\0", 6) + title4, "",
+       ""},
+      {"2.4 TDRC date", 4, 0, Frame(4, "TDRC", Latin("2010-05-03T10:00")) + title4, "T", "2010"},
+      {"2.4 TDRC year only, UTF-8", 4, 0, Frame(4, "TDRC", Utf8("1999")), "", "1999"},
+      {"2.4 TDRC UTF-16", 4, 0, Frame(4, "TDRC", Utf16("\xFE\xFF", u"2001-01", true)), "", "2001"},
+      {"2.4 TDRC not a date kept", 4, 0, Frame(4, "TDRC", Latin("circa 1970")), "", "circa 1970"},
+  };
+  for (const Case& c : cases) {
+    const Bytes tag = Tag(c.version, c.body, 16, c.flags);
+    TMemoryStream s = StreamOf(tag + "audio");
+    TId3v2Tags tags;
+    ASSERT_TRUE(tags.ReadFromFile(&s)) << c.name;
+    EXPECT_EQ(tags.Title(), c.title) << c.name;
+    EXPECT_EQ(tags.Year(), c.year) << c.name;
+    EXPECT_EQ(s.Position(), static_cast<int64_t>(tag.size())) << c.name;
+  }
+  // An extended header flag on a 2.2 tag means compression: no header is
+  // skipped, and the frames are not read as if one were.
+  const Bytes v22 = Tag(2, Frame(2, "TT2", Latin("Old")), 16, 0x40);
+  TMemoryStream s22 = StreamOf(v22);
+  TId3v2Tags tags22;
+  ASSERT_TRUE(tags22.ReadFromFile(&s22));
+  EXPECT_EQ(tags22.Title(), "Old");
 }
 
 TEST(Id3v2Read, CommentIsSkippedLinkKeepsDescriptionLaterFrameWins) {
