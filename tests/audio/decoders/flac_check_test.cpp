@@ -1,6 +1,7 @@
 // The libFLAC error helper: an initialisation that succeeded passes through,
 // a failure becomes an EAuException naming the call and carrying libFLAC's
-// own name of the status.
+// own name of the status. (A status outside libFLAC's enumerations cannot be
+// made without undefined behaviour, so the "unknown" text is not tested.)
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,6 @@ const InitCase kInitCases[] = {
      "init_stream: FLAC__STREAM_DECODER_INIT_STATUS_MEMORY_ALLOCATION_ERROR"},
     {FLAC__STREAM_DECODER_INIT_STATUS_ALREADY_INITIALIZED,
      "init_stream: FLAC__STREAM_DECODER_INIT_STATUS_ALREADY_INITIALIZED"},
-    {static_cast<FLAC__StreamDecoderInitStatus>(99), "init_stream: unknown (99)"},
 };
 
 TEST(FlacCheck, ThrowsTheLibrarysNameOfTheStatusWithTheContext) {
@@ -45,7 +45,6 @@ TEST(FlacCheck, StatesByTheirLibraryNames) {
             "FLAC__STREAM_DECODER_END_OF_STREAM");
   EXPECT_EQ(flac::ErrorText(FLAC__STREAM_DECODER_UNINITIALIZED),
             "FLAC__STREAM_DECODER_UNINITIALIZED");
-  EXPECT_EQ(flac::ErrorText(static_cast<FLAC__StreamDecoderState>(-1)), "unknown (-1)");
 }
 
 }  // namespace
