@@ -244,7 +244,15 @@ void TAuFileIn::InitInternal() {
     throw EAuException("The file name is not assigned");
   Busy = true;
   FPosition = 0;
-  OpenFile();
+  try {
+    OpenFile();
+  } catch (...) {
+    // A file that cannot be opened leaves the input idle, so the next Init
+    // (another file, the same one once it is there) needs no Reset first.
+    CloseFile();
+    Busy = false;
+    throw;
+  }
   if (!FValid) {
     // An unrecognised file is not an error here: it delivers nothing.
     SetEmptyFormat();

@@ -134,9 +134,8 @@ class TAuFileIn : public TAuStreamedInput {
   int64_t GetTotalSamples() override;
   // Raises "The component is Busy" when already initialised and "The file
   // name is not assigned" without a name or stream; then nothing changes.
-  // An unrecognised file is no error: it delivers nothing. Today: Busy is
-  // set before OpenFile, so an OpenFile that raises leaves the input Busy
-  // (see TAuInput::Init).
+  // An unrecognised file is no error: it delivers nothing. An OpenFile that
+  // raises closes the decoder and leaves the input idle (not Busy).
   void InitInternal() override;
   // Closes the decoder, clears the window and Busy. Today: when CloseFile
   // raises, the window and Busy are left as they were.

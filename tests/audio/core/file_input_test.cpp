@@ -222,6 +222,19 @@ TEST_F(FileInputTest, InitErrorsAreRaisedAsAuExceptions) {
   EXPECT_FALSE(in.IsBusy());
   in.GetData(p, n);
   EXPECT_EQ(n, 0u) << "a failed Init leaves the input at end of stream";
+
+  // Without a Reset in between: the failed Init itself leaves the input idle.
+  try {
+    in.Init();
+    FAIL();
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), std::strerror(ENOENT));
+  }
+  EXPECT_FALSE(in.IsBusy()) << "a failed Init must not leave the input Busy";
+  in.SetFileName(big);
+  EXPECT_NO_THROW(in.Init()) << "the next file opens without a Reset";
+  EXPECT_EQ(in.SampleRate(), 1000u);
+  in.Flush();
 }
 
 TEST_F(FileInputTest, SettingTheFileNameClosesTheOpenFile) {
