@@ -253,6 +253,8 @@ void TAuOutput::StopInternal(bool Async, bool AbortDevice) {
   t->AbortDevice = AbortDevice;
   t->Stop = true;
   if (t->Paused) t->SoftWake();
+  WakeForStop();
+  if (TAuInput* in = FInput.load()) in->BreakWait();
   if (Async) return;
 
   // An end-of-run event posted before this point must not be delivered.

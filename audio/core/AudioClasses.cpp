@@ -145,6 +145,10 @@ void TAuConverter::_Jump(int32_t Offs) {
   if (TAuInput* in = FInput.load()) in->_Jump(Offs);
 }
 
+void TAuConverter::BreakWait() noexcept {
+  if (TAuInput* in = FInput.load()) in->BreakWait();
+}
+
 void TAuConverter::SetInput(TAuInput* Value) {
   if (Value == this) return;
   std::lock_guard<std::recursive_mutex> lock(DataCS);

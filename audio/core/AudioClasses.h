@@ -131,6 +131,12 @@ class TAuInput : public TComponent {
   // for the data call in progress. Nothing in the base; converters pass it
   // on. A decoder that cannot seek is ignored (no throw).
   virtual void _Jump(int32_t Offs) {}
+  // A stop of the run that pulls this input: ends at once any wait of the
+  // pulling thread inside this input for data that has not arrived (the
+  // cache's ring), so that the run can end. Any thread, without DataCS;
+  // never blocks, never throws. The next Init re-arms the waits. Nothing in
+  // the base; converters pass it on.
+  virtual void BreakWait() noexcept {}
 
   // DataCS by hand (recursive), for a caller that must keep the data path
   // out while it changes several things: pair them on one thread. Nothing
@@ -199,6 +205,7 @@ class TAuConverter : public TAuInput {
   void _Pause() override;
   void _Resume() override;
   void _Jump(int32_t Offs) override;
+  void BreakWait() noexcept override;
 
  protected:
   uint32_t GetBitsPerSample() override;
@@ -331,6 +338,11 @@ class TAuOutput : public TComponent {
   // also after a failed PrepareOutput. What it throws is dropped and the
   // output is idle anyway (today Stopped then stays set).
   virtual void FinishOutput() = 0;
+  // A stop request has been recorded: wake the playback thread from any wait
+  // inside the device (its poll, the driver's notification), so that the
+  // next WriteBlock sees the request. Called by Stop / Abort on the stopping
+  // thread, also while no run is in progress; never blocks, never throws.
+  virtual void WakeForStop() noexcept {}
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // Stops the run synchronously and ends and joins the playback thread.
