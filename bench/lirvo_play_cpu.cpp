@@ -55,6 +55,9 @@ using lirvo::test::TThreadSample;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kSampleInterval = std::chrono::milliseconds(100);
+// lirvo-play's steady state is counted from here: its start-up (libraries,
+// device lists, the first buffers) is over by then.
+constexpr auto kStartUp = std::chrono::milliseconds(1500);
 
 struct TCost {
   bool Ok = false;
@@ -64,7 +67,22 @@ struct TCost {
   int64_t Involuntary = 0;
   double WallS = 0;
   std::vector<TThreadSample> Threads;  // ours only: the last values of each thread
+  // Ours: from a mark after start-up to the last sample; mpd: play to stop.
+  double SteadyCpuMsPerS = -1;
+  double SteadyVoluntaryPerS = -1;
 };
+
+// Whole-process voluntary switches between two samples: per thread, so a
+// thread that ended keeps what it did.
+int64_t VoluntaryBetween(const std::map<pid_t, TThreadSample>& Before,
+                         const std::map<pid_t, TThreadSample>& After) {
+  int64_t n = 0;
+  for (const auto& [tid, s] : After) {
+    const auto b = Before.find(tid);
+    n += s.Voluntary - (b == Before.end() ? 0 : b->second.Voluntary);
+  }
+  return n;
+}
 
 struct TRow {
   std::string Name;
@@ -103,7 +121,7 @@ TCost Measure(const std::string& Command, bool Threads = false) {
   const pid_t pid = Spawn(Command);
   if (pid < 0) return Skipped("fork failed");
   std::optional<lirvo::test::TThreadWatch> watch;
-  if (Threads) watch.emplace(pid, kSampleInterval);
+  if (Threads) watch.emplace(pid, kSampleInterval, kStartUp);
   // Wait for the end without reaping, so the last sample still sees it.
   siginfo_t info{};
   waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
@@ -111,6 +129,13 @@ TCost Measure(const std::string& Command, bool Threads = false) {
     watch->Stop();
     for (const auto& [tid, s] : watch->Last())
       c.Threads.push_back(s);
+    const auto mark = watch->Mark(), last = watch->LastPoint();
+    if (mark.AtS >= 0 && last.AtS > mark.AtS + 0.5) {
+      const double span = last.AtS - mark.AtS;
+      c.SteadyCpuMsPerS = (last.ProcessCpuS - mark.ProcessCpuS) * 1000 / span;
+      c.SteadyVoluntaryPerS =
+          static_cast<double>(VoluntaryBetween(mark.Threads, last.Threads)) / span;
+    }
   }
   int status = 0;
   rusage ru{};
@@ -272,12 +297,14 @@ TCost MeasureMpd(const std::string& Dir, const std::string& Output, const std::s
   c.WallS = Since(t0);
   c.CpuS = lirvo::test::ProcessCpuSeconds(pid) - cpu0;
   watch.Stop();
+  c.Voluntary = VoluntaryBetween(before, watch.Last());
   for (const auto& [tid, s] : watch.Last()) {
     const auto b = before.find(tid);
-    c.Voluntary += s.Voluntary - (b == before.end() ? 0 : b->second.Voluntary);
     c.Involuntary += s.Involuntary - (b == before.end() ? 0 : b->second.Involuntary);
   }
   c.Ok = c.CpuS >= 0;
+  c.SteadyCpuMsPerS = c.CpuS * 1000 / c.WallS;
+  c.SteadyVoluntaryPerS = static_cast<double>(c.Voluntary) / c.WallS;
   return end(c);
 }
 
@@ -326,16 +353,21 @@ TJackPeriod JackPeriod() {
 void PrintTable(const std::string& Title, const std::vector<TRow>& Rows, double AudioSeconds,
                 const TJackPeriod* Jack) {
   std::printf("\n== %s ==\n", Title.c_str());
-  std::printf("%-34s %10s %10s %10s %7s\n", "player", "CPU ms/s", "vol sw/s", "invol sw/s",
-              "wall s");
+  std::printf("%-34s %10s %10s %10s %7s %17s\n", "player", "CPU ms/s", "vol sw/s", "invol sw/s",
+              "wall s", "steady CPU / vol");
   for (const TRow& r : Rows) {
     if (!r.Cost.Ok) {
       std::printf("%-34s %s\n", r.Name.c_str(), r.Cost.Note.c_str());
       continue;
     }
-    std::printf("%-34s %10.2f %10.1f %10.1f %7.1f  %s\n", r.Name.c_str(),
+    std::printf("%-34s %10.2f %10.1f %10.1f %7.1f", r.Name.c_str(),
                 r.Cost.CpuS * 1000 / AudioSeconds, r.Cost.Voluntary / AudioSeconds,
-                r.Cost.Involuntary / AudioSeconds, r.Cost.WallS, r.Cost.Note.c_str());
+                r.Cost.Involuntary / AudioSeconds, r.Cost.WallS);
+    if (r.Cost.SteadyCpuMsPerS >= 0)
+      std::printf(" %8.2f / %6.1f", r.Cost.SteadyCpuMsPerS, r.Cost.SteadyVoluntaryPerS);
+    else
+      std::printf(" %17s", "");
+    std::printf("  %s\n", r.Cost.Note.c_str());
     const double periodsPerS =
         Jack && Jack->Frames > 0 ? static_cast<double>(Jack->Rate) / Jack->Frames : 0;
     int order = 0;
@@ -357,16 +389,28 @@ const TCost* Find(const std::vector<TRow>& Rows, const std::string& Prefix) {
   return nullptr;
 }
 
-void PrintRatio(const std::string& What, const TCost* Ours, const TCost* Peer, bool Cpu,
+enum class TFigure { Cpu, Voluntary, SteadyCpu };
+
+void PrintRatio(const std::string& What, const TCost* Ours, const TCost* Peer, TFigure Figure,
                 double Goal) {
   if (!Ours || !Peer) {
     std::printf("  %-58s n/a (a run failed or was skipped)\n", What.c_str());
     return;
   }
-  const double a = Cpu ? Ours->CpuS : static_cast<double>(Ours->Voluntary);
-  const double b = Cpu ? Peer->CpuS : static_cast<double>(Peer->Voluntary);
-  if (b <= 0) {
-    std::printf("  %-58s n/a (the peer's figure is 0)\n", What.c_str());
+  auto figure = [Figure](const TCost& C) {
+    switch (Figure) {
+      case TFigure::Cpu:
+        return C.CpuS;
+      case TFigure::Voluntary:
+        return static_cast<double>(C.Voluntary);
+      case TFigure::SteadyCpu:
+        return C.SteadyCpuMsPerS;
+    }
+    return -1.0;
+  };
+  const double a = figure(*Ours), b = figure(*Peer);
+  if (a < 0 || b <= 0) {
+    std::printf("  %-58s n/a (no figure)\n", What.c_str());
     return;
   }
   std::printf("  %-58s %6.2f  (goal <= %.2f: %s)\n", What.c_str(), a / b, Goal,
@@ -498,14 +542,16 @@ int main(int argc, char** argv) {
   std::printf("\nGoals (ratios of this run; reported, not asserted)\n");
   const char* oursName = "lirvo-play";
   PrintRatio("shared, FLAC: CPU lirvo-play / mpd", Find(flacShared, oursName),
-             Find(flacShared, "mpd"), true, 1.0);
+             Find(flacShared, "mpd"), TFigure::Cpu, 1.0);
+  PrintRatio("shared, FLAC: CPU w/o start-up lirvo-play / mpd", Find(flacShared, oursName),
+             Find(flacShared, "mpd"), TFigure::SteadyCpu, 1.0);
   PrintRatio("shared, FLAC: vol switches lirvo-play / flac -d | aplay", Find(flacShared, oursName),
-             Find(flacShared, "flac -d"), false, 2.0);
+             Find(flacShared, "flac -d"), TFigure::Voluntary, 2.0);
   if (jackServer) {
     PrintRatio("JACK, WAV: CPU lirvo-play / mpv", Find(wavJack, oursName), Find(wavJack, "mpv"),
-               true, 1.0);
+               TFigure::Cpu, 1.0);
     PrintRatio("JACK, FLAC: CPU lirvo-play / mpv", Find(flacJack, oursName), Find(flacJack, "mpv"),
-               true, 1.0);
+               TFigure::Cpu, 1.0);
     // lirvo-play names none of its threads, so the playback thread is not
     // told apart here: the goal holds when no thread wakes more than once a
     // period (JACK's own process thread wakes once a period by design).

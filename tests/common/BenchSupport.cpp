@@ -93,7 +93,9 @@ double ProcessCpuSeconds(pid_t Pid) {
   return line.empty() ? -1 : StatCpuSeconds(line);
 }
 
-TThreadWatch::TThreadWatch(pid_t Pid, std::chrono::milliseconds Interval) : FPid(Pid) {
+TThreadWatch::TThreadWatch(pid_t Pid, std::chrono::milliseconds Interval,
+                           std::chrono::milliseconds MarkAfter)
+    : FPid(Pid), FStart(std::chrono::steady_clock::now()), FMarkAfter(MarkAfter) {
   SampleNow();
   FThread = std::jthread([this, Interval](std::stop_token Stop) {
     std::unique_lock lock(FMutex);
@@ -111,10 +113,25 @@ TThreadWatch::~TThreadWatch() {
 }
 
 void TThreadWatch::SampleNow() {
+  const auto at = std::chrono::steady_clock::now() - FStart;
+  const double cpu = ProcessCpuSeconds(FPid);
   std::vector<TThreadSample> now = SampleThreads(FPid);
   std::lock_guard lock(FMutex);
   for (TThreadSample& s : now)
     FLast[s.Tid] = std::move(s);
+  if (cpu < 0 || now.empty()) return;
+  FLastPoint = {std::chrono::duration<double>(at).count(), cpu, FLast};
+  if (FMark.AtS < 0 && at >= FMarkAfter) FMark = FLastPoint;
+}
+
+TThreadWatch::TPoint TThreadWatch::Mark() const {
+  std::lock_guard lock(FMutex);
+  return FMark;
+}
+
+TThreadWatch::TPoint TThreadWatch::LastPoint() const {
+  std::lock_guard lock(FMutex);
+  return FLastPoint;
 }
 
 void TThreadWatch::Stop() {

@@ -43,10 +43,19 @@ double ProcessCpuSeconds(pid_t Pid);
 // Samples Pid's threads every Interval on a thread of its own, keeping the
 // last values seen for each tid: a thread that ends before the process
 // keeps its last sample. Stops (and takes a last sample) on Stop() or
-// destruction.
+// destruction. The first sample at least MarkAfter after the start is kept
+// as the mark: from it to the last sample is the process's steady state,
+// without its start-up.
 class TThreadWatch {
  public:
-  TThreadWatch(pid_t Pid, std::chrono::milliseconds Interval);
+  struct TPoint {
+    double AtS = -1;  // seconds since the watch started; < 0: none yet
+    double ProcessCpuS = 0;
+    std::map<pid_t, TThreadSample> Threads;
+  };
+
+  TThreadWatch(pid_t Pid, std::chrono::milliseconds Interval,
+               std::chrono::milliseconds MarkAfter = std::chrono::milliseconds(0));
   ~TThreadWatch();
   TThreadWatch(const TThreadWatch&) = delete;
   TThreadWatch& operator=(const TThreadWatch&) = delete;
@@ -56,12 +65,19 @@ class TThreadWatch {
   void Stop();
   // The last values of every thread seen, by tid.
   std::map<pid_t, TThreadSample> Last() const;
+  // The mark and the last sample in which the process was still there.
+  TPoint Mark() const;
+  TPoint LastPoint() const;
 
  private:
   pid_t FPid;
   mutable std::mutex FMutex;
   std::condition_variable_any FWake;
   std::map<pid_t, TThreadSample> FLast;
+  std::chrono::steady_clock::time_point FStart;
+  std::chrono::milliseconds FMarkAfter;
+  TPoint FMark;
+  TPoint FLastPoint;
   std::jthread FThread;
 };
 
