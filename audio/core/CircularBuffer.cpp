@@ -20,7 +20,6 @@ namespace lirvo {
 namespace {
 
 // The gate's back-off for a Reset2 holder that was preempted (rare).
-constexpr auto kGateBackoff = std::chrono::milliseconds(1);
 
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
                   std::atomic<uint32_t>::is_always_lock_free,
@@ -203,13 +202,14 @@ bool TCircularBuffer::TryTakeGate() {
 }
 
 void TCircularBuffer::TakeGate() {
-  // Only Reset2 competes, and it holds the gate for a few instructions; the
-  // sleep covers a holder that was preempted meanwhile.
+  // Only Reset2 competes, and it holds the gate for a few instructions; a
+  // holder that was preempted meanwhile is waited for on the gate word,
+  // which ReleaseGate wakes.
   for (int attempt = 0; !TryTakeGate(); ++attempt) {
     if (attempt < 64) {
       std::this_thread::yield();
     } else {
-      std::this_thread::sleep_for(kGateBackoff);
+      FReadGate.wait(true, std::memory_order_seq_cst);
     }
   }
 }
@@ -217,6 +217,7 @@ void TCircularBuffer::TakeGate() {
 void TCircularBuffer::ReleaseGate() {
   for (;;) {
     FReadGate.store(false, std::memory_order_seq_cst);
+    FReadGate.notify_one();
     if (FDiscardTo.load(std::memory_order_seq_cst) < 0) return;
     // A discard came while the gate was held. Apply it now, unless someone
     // else took the gate in between: then that holder applies it.
