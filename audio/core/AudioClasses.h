@@ -84,10 +84,9 @@ class TAuInput : public TComponent {
   // EAuException with the same text; anything else passes unchanged.
   // After a failure the input is at end of stream (data calls deliver 0
   // bytes). Busy stays as InitInternal left it: a file input whose file
-  // cannot be opened is idle again (the next Init needs no Reset); the CUE
-  // splitter sets Busy before its input's Init, so a failure there leaves it
-  // Busy until Flush or Reset. Inputs before it that did initialise stay
-  // initialised.
+  // cannot be opened is idle again (the next Init needs no Reset), and so is
+  // a CUE splitter whose input failed to open. Inputs before it that did
+  // initialise stay initialised.
   void Init();
   // Releases the source; on the pulling thread at the end of a run
   // (FinishOutput), or on the UI thread by a converter's SetInput. Takes

@@ -1,8 +1,14 @@
 #include "audio/core/CircularBuffer.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 
@@ -13,7 +19,31 @@ namespace lirvo {
 
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(1);
+// The gate's back-off for a Reset2 holder that was preempted (rare).
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+                  std::atomic<uint32_t>::is_always_lock_free,
+              "a futex word is a plain 32-bit word");
+
+uint32_t* FutexWord(std::atomic<uint32_t>& Word) {
+  return reinterpret_cast<uint32_t*>(&Word);
+}
+
+// Sleeps while Word holds Expected, at most Max. Returns at once when the
+// value has already changed.
+void FutexWait(std::atomic<uint32_t>& Word, uint32_t Expected, std::chrono::nanoseconds Max) {
+  if (Max.count() <= 0) return;
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(Max.count() / 1000000000);
+  ts.tv_nsec = static_cast<long>(Max.count() % 1000000000);
+  syscall(SYS_futex, FutexWord(Word), FUTEX_WAIT_PRIVATE, Expected, &ts, nullptr, 0);
+}
+
+void FutexWakeAll(std::atomic<uint32_t>& Word) noexcept {
+  syscall(SYS_futex, FutexWord(Word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+using WaitClock = std::chrono::steady_clock;
 
 static_assert(TCircularBuffer::kMaxPoolCapacity == kPoolRingStorageSize,
               "the ring's capacity limit is the size of its pool storage");
@@ -32,10 +62,10 @@ uint8_t* PoolStorage(uint32_t BufSize) {
 }  // namespace
 
 TCircularBuffer::TCircularBuffer(uint32_t BufSize, int32_t /*Mode*/)
-    : FBuffer(PoolStorage(BufSize)), FP(FBuffer), FBufSize(BufSize) {}
+    : FBuffer(PoolStorage(BufSize)), FP(FBuffer), FBufSize(BufSize), FMaxSize(kMaxPoolCapacity) {}
 
 TCircularBuffer::TCircularBuffer(uint8_t* Storage, uint32_t BufSize)
-    : FBuffer(Storage), FP(Storage), FBufSize(BufSize) {
+    : FBuffer(Storage), FP(Storage), FBufSize(BufSize), FMaxSize(BufSize) {
   if (!Storage) throw EAuException("Ring buffer storage is not assigned");
   if (BufSize == 0) throw EAuException("Ring buffer capacity must not be 0");
 }
@@ -66,16 +96,88 @@ void TCircularBuffer::AddBytesWritten(uint32_t Bytes) {
   Bytes = std::min(Bytes, FBufSize - Used(r, w));
   // Release: the bytes written into the storage become visible with the count.
   WritePos.store(w + Bytes, std::memory_order_release);
+  NotifyData();
+}
+
+void TCircularBuffer::SetEOF(bool Value) noexcept {
+  FEOF.store(Value, std::memory_order_release);
+  if (Value) NotifyData();
+}
+
+void TCircularBuffer::NotifyData() noexcept {
+  // seq_cst: the bump is ordered against the waiter's registration, so
+  // either the waiter sees the new value or this side sees the waiter.
+  FDataSeq.fetch_add(1, std::memory_order_seq_cst);
+  if (FDataWaiters.load(std::memory_order_seq_cst) > 0) FutexWakeAll(FDataSeq);
+}
+
+void TCircularBuffer::NotifySpace() noexcept {
+  FSpaceSeq.fetch_add(1, std::memory_order_seq_cst);
+  uint32_t wanted = FSpaceWanted.load(std::memory_order_seq_cst);
+  if (wanted == kNoSpaceWanted || FreeSpace() < wanted) return;
+  // Once per wait: whoever takes the request away wakes the producer.
+  if (FSpaceWanted.compare_exchange_strong(wanted, kNoSpaceWanted, std::memory_order_seq_cst)) {
+    FutexWakeAll(FSpaceSeq);
+  }
+}
+
+void TCircularBuffer::WakeProducer() noexcept {
+  FSpaceSeq.fetch_add(1, std::memory_order_seq_cst);
+  FSpaceWanted.store(kNoSpaceWanted, std::memory_order_seq_cst);
+  FutexWakeAll(FSpaceSeq);
+}
+
+void TCircularBuffer::Break() noexcept {
+  FBreak.store(true, std::memory_order_seq_cst);
+  NotifyData();
+  WakeProducer();
+}
+
+bool TCircularBuffer::WaitForSpace(uint32_t MinFree, std::chrono::nanoseconds Max) {
+  const auto deadline = WaitClock::now() + Max;
+  for (;;) {
+    const uint32_t seq = FSpaceSeq.load(std::memory_order_seq_cst);
+    FSpaceWanted.store(MinFree, std::memory_order_seq_cst);
+    if (FreeSpace() >= MinFree) break;
+    if (FBreak.load(std::memory_order_seq_cst)) break;
+    const auto left = deadline - WaitClock::now();
+    if (left <= std::chrono::nanoseconds::zero()) break;
+    FutexWait(FSpaceSeq, seq, std::min<std::chrono::nanoseconds>(left, kWaitGuard));
+    FWriteSleeps.fetch_add(1, std::memory_order_relaxed);
+    // A bump without the request taken away is a WakeProducer (or a read
+    // that did not free enough, which does not wake): end the wait.
+    if (FSpaceSeq.load(std::memory_order_seq_cst) != seq &&
+        FSpaceWanted.load(std::memory_order_seq_cst) == kNoSpaceWanted) {
+      break;
+    }
+  }
+  FSpaceWanted.store(kNoSpaceWanted, std::memory_order_seq_cst);
+  return FreeSpace() >= MinFree;
+}
+
+bool TCircularBuffer::WaitForData(std::chrono::nanoseconds Max) {
+  const auto deadline = WaitClock::now() + Max;
+  FDataWaiters.fetch_add(1, std::memory_order_seq_cst);
+  for (;;) {
+    const uint32_t seq = FDataSeq.load(std::memory_order_seq_cst);
+    if (!WouldReadBlock()) break;
+    if (FBreak.load(std::memory_order_seq_cst) || FEOF.load(std::memory_order_seq_cst)) break;
+    const auto left = deadline - WaitClock::now();
+    if (left <= std::chrono::nanoseconds::zero()) break;
+    FutexWait(FDataSeq, seq, std::min<std::chrono::nanoseconds>(left, kWaitGuard));
+    FReadSleeps.fetch_add(1, std::memory_order_relaxed);
+  }
+  FDataWaiters.fetch_sub(1, std::memory_order_seq_cst);
+  return !WouldReadBlock();
 }
 
 uint32_t TCircularBuffer::Write(const void* Buf, uint32_t BufSize) {
   if (FEOF.load(std::memory_order_acquire)) return 0;
   if (BufSize == 0) return 0;
-  if (WouldWriteBlock()) {
-    do {
-      std::this_thread::sleep_for(kPollInterval);
-      if (FBreak.load(std::memory_order_acquire)) return 0;
-    } while (WouldWriteBlock());
+  while (WouldWriteBlock()) {
+    if (FBreak.load(std::memory_order_acquire)) return 0;
+    WaitForSpace(1, kWaitGuard);
+    if (FBreak.load(std::memory_order_acquire)) return 0;
   }
   uint8_t* dest;
   uint32_t n;
@@ -83,6 +185,7 @@ uint32_t TCircularBuffer::Write(const void* Buf, uint32_t BufSize) {
   n = std::min(n, BufSize);
   std::memcpy(dest, Buf, n);
   WritePos.store(WritePos.load(std::memory_order_relaxed) + n, std::memory_order_release);
+  NotifyData();
   return n;
 }
 
@@ -99,13 +202,14 @@ bool TCircularBuffer::TryTakeGate() {
 }
 
 void TCircularBuffer::TakeGate() {
-  // Only Reset2 competes, and it holds the gate for a few instructions; the
-  // sleep covers a holder that was preempted meanwhile.
+  // Only Reset2 competes, and it holds the gate for a few instructions; a
+  // holder that was preempted meanwhile is waited for on the gate word,
+  // which ReleaseGate wakes.
   for (int attempt = 0; !TryTakeGate(); ++attempt) {
     if (attempt < 64) {
       std::this_thread::yield();
     } else {
-      std::this_thread::sleep_for(kPollInterval);
+      FReadGate.wait(true, std::memory_order_seq_cst);
     }
   }
 }
@@ -113,6 +217,7 @@ void TCircularBuffer::TakeGate() {
 void TCircularBuffer::ReleaseGate() {
   for (;;) {
     FReadGate.store(false, std::memory_order_seq_cst);
+    FReadGate.notify_one();
     if (FDiscardTo.load(std::memory_order_seq_cst) < 0) return;
     // A discard came while the gate was held. Apply it now, unless someone
     // else took the gate in between: then that holder applies it.
@@ -129,6 +234,7 @@ void TCircularBuffer::ApplyDiscard() {
   target = std::min(target, WritePos.load(std::memory_order_acquire));
   if (target > ReadPos.load(std::memory_order_relaxed)) {
     ReadPos.store(target, std::memory_order_release);
+    NotifySpace();
   }
 }
 
@@ -157,6 +263,7 @@ void TCircularBuffer::AddBytesRead(uint32_t Bytes) {
   ReadPos.store(r + Bytes, std::memory_order_release);
   FReadExposed = false;
   ReleaseGate();
+  if (Bytes > 0) NotifySpace();
 }
 
 uint32_t TCircularBuffer::Read(void* Buf, uint32_t BufSize) {
@@ -181,7 +288,8 @@ uint32_t TCircularBuffer::Read(void* Buf, uint32_t BufSize) {
           if (empty) return 0;
           break;
         }
-        std::this_thread::sleep_for(kPollInterval);
+        if (FBreak.load(std::memory_order_acquire)) return 0;
+        WaitForData(kWaitGuard);
         if (FBreak.load(std::memory_order_acquire)) return 0;
         if (!WouldReadBlock()) break;
       }
@@ -200,6 +308,7 @@ uint32_t TCircularBuffer::Read(void* Buf, uint32_t BufSize) {
     std::memcpy(Buf, FBuffer + offset, n);
     ReadPos.store(r + n, std::memory_order_release);
     ReleaseGate();
+    NotifySpace();
     return n;
   }
 }
@@ -244,6 +353,20 @@ void TCircularBuffer::Stop() {
   // Flags first: a side that sees the rewound positions also sees why.
   FBreak.store(true, std::memory_order_release);
   FEOF.store(true, std::memory_order_release);
+  WritePos.store(0, std::memory_order_release);
+  ReadPos.store(0, std::memory_order_release);
+  FDiscardTo.store(-1, std::memory_order_release);
+  NotifyData();
+  WakeProducer();
+}
+
+void TCircularBuffer::Resize(uint32_t BufSize) {
+  if (BufSize == 0 || BufSize > FMaxSize) {
+    throw EAuException("Ring buffer capacity of " + std::to_string(BufSize) +
+                       " bytes is outside its storage of " + std::to_string(FMaxSize) + " bytes");
+  }
+  std::lock_guard<std::mutex> lock(CS);
+  FBufSize = BufSize;
   WritePos.store(0, std::memory_order_release);
   ReadPos.store(0, std::memory_order_release);
   FDiscardTo.store(-1, std::memory_order_release);

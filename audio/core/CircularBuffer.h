@@ -13,8 +13,18 @@
 //   acquire load before it touches the storage. That is the whole protocol
 //   between producer and consumer: no lock, and every byte a reader copies
 //   was written before the position that made it visible.
-// - Blocking Read and Write poll every 1 ms (they never wait on an event), and
-//   give up when FBreak is set.
+// - Blocking Read and Write sleep on a futex word of the other side: every
+//   publication of WritePos (and SetEOF) bumps FDataSeq, every move of
+//   ReadPos bumps FSpaceSeq, and the side that bumped wakes the waiter only
+//   when one is registered, so the notifying side stays lock-free and makes
+//   no system call while nobody waits. A waiter takes the sequence value
+//   before it looks at the positions, so a publication between its look and
+//   its sleep makes the sleep return at once. The sleeps carry a long guard
+//   time-out (kWaitGuard) only; nothing depends on it. Break (and Stop) ends
+//   every wait at once; Reset clears it.
+// - The producer may wait for a given amount of free space (WaitForSpace):
+//   the consumer wakes it once, when its read makes the free space reach
+//   that amount, not on every read.
 // - Reset2 (discard the buffered bytes) may come from a third thread while
 //   both sides run. It only ever moves ReadPos forward to a WritePos value,
 //   so the producer's view of the free space stays conservative; and a
@@ -32,6 +42,7 @@
 // or storage lent by the caller (tests, benchmarks).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -41,6 +52,9 @@ class TCircularBuffer {
  public:
   // Largest capacity over the pool: the size of PoolRingStorage.
   static constexpr uint32_t kMaxPoolCapacity = 0x900000;
+  // The longest single sleep of a blocking call: a guard against a lost
+  // wake-up only, never the way a waiter learns of data or space.
+  static constexpr std::chrono::milliseconds kWaitGuard{200};
 
   // A ring of BufSize bytes over PoolRingStorage; Mode is accepted and has no
   // effect. Throws EAuException when BufSize is 0 or larger than the ring
@@ -73,13 +87,22 @@ class TCircularBuffer {
   void AddBytesWritten(uint32_t Bytes);
   // Copies up to BufSize bytes from Buf, only into the contiguous free region
   // (never wraps), and returns the count. Returns 0 at once when FEOF is set.
-  // While the ring is full it polls every 1 ms and returns 0 once FBreak is
-  // set (Stop).
+  // While the ring is full it sleeps until the consumer frees space, and
+  // returns 0 once FBreak is set (Break, Stop).
   uint32_t Write(const void* Buf, uint32_t BufSize);
+  // Sleeps until at least MinFree bytes are free (true), or until Max has
+  // passed, Break or WakeProducer was called (false unless the space is
+  // there). The consumer wakes it once, when a read makes the space reach
+  // MinFree. A MinFree above the capacity waits for a wake-up only.
+  bool WaitForSpace(uint32_t MinFree, std::chrono::nanoseconds Max);
+  // Ends a WaitForSpace in progress at once, without breaking the ring (the
+  // owner tells its producer to end). Lock-free; any thread.
+  void WakeProducer() noexcept;
   // Marks the producer's end (true) after its last AddBytesWritten / Write:
   // further Writes are refused and a consumer that finds the ring empty gets
-  // 0 instead of waiting. The owner clears it (false) before a new stream.
-  void SetEOF(bool Value) { FEOF.store(Value, std::memory_order_release); }
+  // 0 instead of waiting (a waiting one is woken). The owner clears it
+  // (false) before a new stream.
+  void SetEOF(bool Value) noexcept;
 
   // --- Consumer side (one thread at a time) ---
 
@@ -95,11 +118,15 @@ class TCircularBuffer {
   void AddBytesRead(uint32_t Bytes);
   // Copies up to BufSize bytes into Buf, only from the contiguous filled region
   // (a request spanning the end of the storage returns the part up to the
-  // end), and returns the count. On an empty ring it polls every 1 ms until
-  // bytes arrive; returns 0 when FBreak is set (Stop), or when FEOF is set and
-  // nothing is left, rewinding both positions to 0 (end of stream). Returns 0
-  // at once for a BufSize of 0.
+  // end), and returns the count. On an empty ring it sleeps until bytes
+  // arrive; returns 0 when FBreak is set (Break, Stop), or when FEOF is set
+  // and nothing is left, rewinding both positions to 0 (end of stream).
+  // Returns 0 at once for a BufSize of 0.
   uint32_t Read(void* Buf, uint32_t BufSize);
+  // Sleeps until the ring holds data, FEOF or FBreak is set, or Max has
+  // passed; true when data is there. Consumes nothing. Any thread (more than
+  // one may wait).
+  bool WaitForData(std::chrono::nanoseconds Max);
 
   // --- Any thread (snapshots; exact for the side that owns the answer) ---
 
@@ -118,8 +145,23 @@ class TCircularBuffer {
   // dropped.
   void Reset();
   // Under CS: FBreak and FEOF set, then both positions 0. A side waiting in
-  // Read or Write returns 0 within about 1 ms; later calls return 0 at once.
+  // Read or Write returns 0 at once; later calls return 0 at once.
   void Stop();
+  // Under CS, positions kept: the capacity becomes BufSize (1 .. the storage
+  // given at construction), both positions 0. Throws EAuException outside
+  // that range.
+  void Resize(uint32_t BufSize);
+
+  // --- Any thread, lock-free ---
+
+  // Sets FBreak and wakes every waiting side: Read and Write return 0,
+  // WaitForData and WaitForSpace return, now and until Reset.
+  void Break() noexcept;
+
+  // Sleeps taken by waiting sides so far (each sleep that ended counts once),
+  // for measuring wake-ups.
+  uint64_t ReadSleeps() const { return FReadSleeps.load(std::memory_order_relaxed); }
+  uint64_t WriteSleeps() const { return FWriteSleeps.load(std::memory_order_relaxed); }
 
   // --- Third thread allowed (a seek), concurrently with both sides ---
 
@@ -145,10 +187,16 @@ class TCircularBuffer {
   bool TryTakeGate();
   void ReleaseGate();
   void ApplyDiscard();
+  // After WritePos or FEOF changed: wakes readers that sleep.
+  void NotifyData() noexcept;
+  // After ReadPos moved: wakes the producer when the free space reached what
+  // it waits for (once per wait).
+  void NotifySpace() noexcept;
 
   uint8_t* FBuffer;   // first byte of the storage (= FP)
   uint8_t* FP;        // the storage: PoolRingStorage, or the caller's
   uint32_t FBufSize;  // capacity in bytes, never 0
+  uint32_t FMaxSize;  // the storage's size: the limit of Resize
   // Written by the consumer (and by Reset2 through the gate); read by both.
   alignas(64) std::atomic<int64_t> ReadPos{0};
   // Written by the producer; read by both.
@@ -164,6 +212,16 @@ class TCircularBuffer {
   std::atomic<bool> FReadGate{false};
   // An ExposeSingleBufferRead awaits its AddBytesRead. Consumer thread only.
   bool FReadExposed = false;
+
+  // Futex words (see the header comment) and the waiters they wake.
+  alignas(64) std::atomic<uint32_t> FDataSeq{0};
+  std::atomic<uint32_t> FDataWaiters{0};
+  alignas(64) std::atomic<uint32_t> FSpaceSeq{0};
+  // The free space the sleeping producer waits for; kNoSpaceWanted when none.
+  std::atomic<uint32_t> FSpaceWanted{kNoSpaceWanted};
+  static constexpr uint32_t kNoSpaceWanted = 0xFFFFFFFFu;
+  std::atomic<uint64_t> FReadSleeps{0};
+  std::atomic<uint64_t> FWriteSleeps{0};
 };
 
 }  // namespace lirvo

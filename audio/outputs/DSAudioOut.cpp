@@ -231,6 +231,10 @@ void TDSAudioOut::PrepareOutput() {
   if (FLatency > FMaxLatency) FLatency = FMaxLatency.load();
   ComputeSizes();
 
+  // A stop recorded before this run (or by the last one) must not end this
+  // run's waits; one that comes from now on does (the run loop checks the
+  // stop request before each block).
+  DS.Wake.Rearm();
   if (CreateDsDevice(DS, Devices.dinfo[device]) != kDsOk)
     throw EAuException("Failed to create DirectSound device");
   Buf = PoolOutputBlock;
@@ -247,6 +251,7 @@ void TDSAudioOut::PrepareOutput() {
   StartInput = true;
   EndOfInput = false;
   FUnderruns = 0;
+  FUnderrunRefills = 0;
   FCalibrationRequests = 0;
   Freed = false;
 }
@@ -303,6 +308,7 @@ bool TDSAudioOut::WriteBlock(bool Abort) {
     if (SetDsVolume(DS, FVolume) == kDsErrControlUnavail)
       throw EAuException("Control not available");
     StartDsPlayback(DS);
+    TakeDsUnderrun(DS);
     StartInput = false;
   }
 
@@ -313,9 +319,10 @@ bool TDSAudioOut::WriteBlock(bool Abort) {
         bytesPerSecond ? static_cast<uint32_t>(std::lround(static_cast<double>(_BufSize) * 1000.0 /
                                                            static_cast<double>(bytesPerSecond)))
                        : 0;
-    // Let the ring play out, overwriting what it has played with silence.
+    // Let the ring play out, overwriting what it has played with silence;
+    // a stop ends the drain at once.
     for (uint32_t t = 0; t < duration; t += kDrainStepMs) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kDrainStepMs));
+      if (SleepDs(DS, kDrainStepMs) == kDsErrStopped) break;
       FillDsFreeSpace(DS, FillByte);
     }
     StopDsPlayback(DS);
@@ -326,29 +333,37 @@ bool TDSAudioOut::WriteBlock(bool Abort) {
     ReadHalf(half);
     bool other = false;
     int32_t r = WaitDsHalf(DS, k, other);
+    // A stop was requested: the run loop sees it as soon as we return.
+    if (r == kDsErrStopped) return true;
     if (r != kDsOk) throw EAuException("Audio device stopped responding");
-    if (other) {
-      ResetDsEvent(DS, 1 - k);
-      CountUnderrun(underrun);
-    }
+    if (other) ResetDsEvent(DS, 1 - k);
     uint32_t free = 0;
     GetDsFreeSpace(DS, free);
-    if (DS.Underflows) CountUnderrun(underrun);
     // No room after all: the block stays pending for the next cycle.
+    if (free > 0) WritePending();
+    // The wait's "other half", the free-space query and the write's xrun
+    // recovery all see the same missed half: it is one underrun.
+    const bool missed = TakeDsUnderrun(DS) || other || DS.Underflows != 0;
+    if (missed) CountUnderrun(underrun);
     if (free == 0) break;
-    WritePending();
     if (EndOfInput && FPending == 0) {
       FillDsFreeSpace(DS, FillByte);
-      return true;
+      TakeDsUnderrun(DS);
+      break;
     }
   }
 
+  if (underrun) FUnderrunRefills.fetch_add(1);
   if (underrun && FCalibrate) {
     FCalibrationRequests.fetch_add(1);
     if (TEventHandler* eh = EventHandler())
       eh->PostNonGuiEvent(this, [this](TComponent*) { CalibrateLatency(); });
   }
   return true;
+}
+
+void TDSAudioOut::WakeForStop() noexcept {
+  DS.Wake.Signal();
 }
 
 void TDSAudioOut::FinishOutput() {

@@ -9,8 +9,10 @@
 //   - PrepareOutput, WriteBlock and FinishOutput run on the playback thread,
 //     which blocks on the device between refills (never longer than the
 //     device's time-out: a device that stops advancing ends the run with
-//     "Audio device stopped responding") and neither allocates nor locks in
-//     its steady state. It reads the input into the pool's output block.
+//     "Audio device stopped responding"; a stop request ends the wait, and
+//     the drain at the end of the input, at once through WakeForStop) and
+//     neither allocates nor locks in its steady state. It reads the input into the pool's output
+//     block.
 //   - Pause, Resume, Jump and the property setters come from the UI thread;
 //     the latency calibration runs on the event thread. These control calls
 //     are serialised by FControlCS and touch the device record (DS) only
@@ -90,6 +92,9 @@ class TDSAudioOut : public TAuOutput {
   // Calibration requests posted since playback started (one per refill call
   // that counted underruns, while Calibrate is on).
   uint32_t CalibrationRequests() const { return FCalibrationRequests.load(); }
+  // Refill calls (one per block, two halves) that counted an underrun, with
+  // Calibrate on or off: each such call asks one calibration when it is on.
+  uint32_t UnderrunRefills() const { return FUnderrunRefills.load(); }
   TGenericEvent OnUnderrun() const;
   void SetOnUnderrun(TGenericEvent Handler);
 
@@ -113,6 +118,8 @@ class TDSAudioOut : public TAuOutput {
   void PrepareOutput() override;
   bool WriteBlock(bool Abort) override;
   void FinishOutput() override;
+  // Ends the playback thread's wait on the device (or its drain) at once.
+  void WakeForStop() noexcept override;
 
  private:
   void Create();
@@ -160,6 +167,7 @@ class TDSAudioOut : public TAuOutput {
   std::atomic<bool> FControlling{false};
   std::atomic<uint32_t> FMaxLatency{0};  // of the playing format
   std::atomic<uint32_t> FCalibrationRequests{0};
+  std::atomic<uint32_t> FUnderrunRefills{0};
   // A ring the control side could not rebuild: the run ends with this text.
   std::atomic<bool> FBufferLost{false};
   std::string FBufferLostText;  // written before FBufferLost is set

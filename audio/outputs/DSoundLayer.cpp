@@ -1,10 +1,14 @@
 #include "audio/outputs/DSoundLayer.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <thread>
+#include <ctime>
 
 #include "audio/core/AuException.h"
 #include "audio/core/Pcm.h"
@@ -26,13 +30,9 @@ bool IsOverrun(snd_pcm_sframes_t Err) {
 snd_pcm_sframes_t FreeFrames(DSOut& ds, bool& Overtaken) {
   Overtaken = false;
   snd_pcm_sframes_t avail = snd_pcm_avail(ds.DirectSoundBuffer);
-  if (IsOverrun(avail)) {
+  if (IsOverrun(avail) || avail > static_cast<snd_pcm_sframes_t>(ds.RingFrames)) {
     Overtaken = true;
-    return ds.RingFrames;
-  }
-  if (avail < 0) return avail;
-  if (avail > static_cast<snd_pcm_sframes_t>(ds.RingFrames)) {
-    Overtaken = true;
+    ds.UnderrunSeen = true;
     return ds.RingFrames;
   }
   return avail;
@@ -59,6 +59,8 @@ int Kick(DSOut& ds) {
       return 0;
     }
     case SND_PCM_STATE_XRUN:
+      ds.UnderrunSeen = true;
+      return Reprepare(ds);
     case SND_PCM_STATE_SUSPENDED:
     case SND_PCM_STATE_SETUP:
       return Reprepare(ds);
@@ -87,6 +89,7 @@ int Commit(DSOut& ds, const uint8_t* P, uint32_t Bytes, uint32_t& Committed) {
     snd_pcm_sframes_t n = snd_pcm_writei(pcm, P, frames);
     if (IsOverrun(n) && !recovered) {
       recovered = true;
+      ds.UnderrunSeen = true;
       if ((result = Reprepare(ds)) < 0) break;
       continue;
     }
@@ -162,11 +165,49 @@ void CopyAtVolume(DSOut& ds, uint8_t* Dst, const uint8_t* Src, uint32_t Bytes) {
   }
 }
 
+// Polls Count descriptors for at most Us microseconds; EINTR is a wake-up
+// like any other (the caller looks again).
+int PollFor(pollfd* Fds, nfds_t Count, int64_t Us) {
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(Us / 1000000);
+  ts.tv_nsec = static_cast<long>(Us % 1000000) * 1000;
+  int r = ppoll(Fds, Count, &ts, nullptr);
+  return r < 0 && errno == EINTR ? 0 : r;
+}
+
+// Whether Wake (always PollFds[0] in a wait) was signalled.
+bool WakeReady(const pollfd& Fd) {
+  return Fd.fd >= 0 && (Fd.revents & POLLIN) != 0;
+}
+
 bool StartsWith(const std::string& S, const char* Prefix) {
   return S.rfind(Prefix, 0) == 0;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Stop wake-up
+
+TDsWake::TDsWake() : FFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+TDsWake::~TDsWake() {
+  if (FFd >= 0) close(FFd);
+}
+
+void TDsWake::Signal() noexcept {
+  if (FFd < 0) return;
+  const uint64_t one = 1;
+  // Only fails when the counter is saturated, i.e. already signalled.
+  [[maybe_unused]] ssize_t n = write(FFd, &one, sizeof(one));
+}
+
+void TDsWake::Rearm() noexcept {
+  if (FFd < 0) return;
+  uint64_t value = 0;
+  // Non-blocking: nothing to read means nothing was signalled.
+  [[maybe_unused]] ssize_t n = read(FFd, &value, sizeof(value));
+}
 
 // ---------------------------------------------------------------------------
 // Device table
@@ -323,6 +364,9 @@ int32_t CreateDsBuffers(DSOut& ds, const TDsWaveFormat& Format, uint32_t Bytes) 
   ds.Playing = false;
   ds.events[0] = ds.events[1] = false;
   ds.Mirror.assign(ds.BufferSize, 0);
+  const int pcmFds = snd_pcm_poll_descriptors_count(pcm);
+  ds.PollFds.assign(1 + static_cast<size_t>(std::max(0, pcmFds)), pollfd{});
+  ds.UnderrunSeen = false;
   const uint64_t ringMs = static_cast<uint64_t>(ds.RingFrames) * 1000 / ds.Rate;
   ds.WaitTimeoutMs = static_cast<uint32_t>(std::max<uint64_t>(kDsMinWaitTimeoutMs, 4 * ringMs));
   ds.StartWaitTimeoutMs =
@@ -344,6 +388,7 @@ void ReleaseDsBuffers(DSOut& ds) {
   ds.DirectSoundBuffer = nullptr;
   ds.Mirror.clear();
   ds.Mirror.shrink_to_fit();
+  ds.PollFds.clear();
   ds.BufferSize = 0;
   ds.RingFrames = 0;
   ds.HalfFrames = 0;
@@ -479,11 +524,15 @@ int32_t WriteDsBlock(DSOut& ds, const uint8_t* Data, uint32_t Count, uint32_t& W
 int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled) {
   using Clock = std::chrono::steady_clock;
   OtherSignalled = false;
-  if (!ds.DirectSoundBuffer || (K != 0 && K != 1)) return kDsErrNoBuffer;
+  if (!ds.DirectSoundBuffer || (K != 0 && K != 1) || ds.PollFds.empty()) return kDsErrNoBuffer;
   snd_pcm_t* pcm = ds.DirectSoundBuffer;
   const uint32_t timeout = ds.Starting ? ds.StartWaitTimeoutMs : ds.WaitTimeoutMs;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+  pollfd* fds = ds.PollFds.data();
+  const unsigned pcmRoom = static_cast<unsigned>(ds.PollFds.size() - 1);
   bool waited = false;
+  // The PCM's descriptor was ready but half the ring was not yet free.
+  bool early = false;
   for (;;) {
     bool overtaken = false;
     snd_pcm_sframes_t avail = FreeFrames(ds, overtaken);
@@ -495,32 +544,58 @@ int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled) {
       if (waited) ds.Starting = false;
       break;
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return kDsErrTimeout;
-    // The device's poll tells when it has taken data. Devices that wake at
-    // their own period rather than at half the ring (a sound server's
-    // plugin) stay signalled until the next write, and take data in bursts
-    // of a period or two: look again in short sleeps (half a period at
-    // most) so that a burst is not overslept.
+    const int64_t leftUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (leftUs <= 0) return kDsErrTimeout;
     waited = true;
-    int r = snd_pcm_wait(pcm, static_cast<int>(left));
-    if (r < 0 && !IsOverrun(r) && r != -EINTR && r != -EAGAIN) return r;
+    fds[0] = {ds.Wake.Fd(), POLLIN, 0};
+    if (early) {
+      // Devices that wake at their own period rather than at half the ring
+      // (a sound server's plugin) stay ready until the next write and take
+      // data in bursts of a period or two: sleep on Wake alone until the
+      // missing frames are due, half a period at most, so that a burst is
+      // not overslept.
+      early = false;
+      const int64_t rate = std::max<uint32_t>(1, ds.Rate);
+      const int64_t missing = static_cast<int64_t>(ds.HalfFrames) - std::max<int64_t>(0, avail);
+      const int64_t missingUs = missing * 1000000 / rate;
+      const int64_t stepUs = std::max<int64_t>(1000, ds.PeriodFrames * 500000LL / rate);
+      const int64_t us = std::clamp<int64_t>(std::min(missingUs, stepUs), 1000, leftUs);
+      if (PollFor(fds, 1, us) < 0) return -errno;
+      if (WakeReady(fds[0])) return kDsErrStopped;
+      continue;
+    }
+    const int n = snd_pcm_poll_descriptors(pcm, fds + 1, pcmRoom);
+    if (n < 0) return n;
+    const int r = PollFor(fds, 1 + static_cast<nfds_t>(n), leftUs);
+    if (r < 0) return -errno;
+    if (WakeReady(fds[0])) return kDsErrStopped;
     if (r > 0) {
+      // The plugin's own events are demangled (and acknowledged) here;
+      // whatever they say, the free space decides, and a descriptor that is
+      // ready too early must not make this loop spin.
+      unsigned short revents = 0;
+      if (n > 0) snd_pcm_poll_descriptors_revents(pcm, fds + 1, static_cast<unsigned>(n), &revents);
       avail = FreeFrames(ds, overtaken);
-      if (avail >= 0 && avail < static_cast<snd_pcm_sframes_t>(ds.HalfFrames)) {
-        const int64_t rate = std::max<uint32_t>(1, ds.Rate);
-        const int64_t missingUs = (static_cast<int64_t>(ds.HalfFrames) - avail) * 1000000 / rate;
-        const int64_t stepUs = std::max<int64_t>(1000, ds.PeriodFrames * 500000LL / rate);
-        const int64_t us = std::clamp<int64_t>(std::min(missingUs, stepUs), 1000, left * 1000);
-        std::this_thread::sleep_for(std::chrono::microseconds(us));
-      }
+      early = avail >= 0 && avail < static_cast<snd_pcm_sframes_t>(ds.HalfFrames);
     }
   }
   // The event waited for is reset; the other stays for the caller to see.
   ds.events[K] = false;
   OtherSignalled = ds.events[1 - K];
   return kDsOk;
+}
+
+int32_t SleepDs(DSOut& ds, uint32_t Ms) {
+  pollfd fd{ds.Wake.Fd(), POLLIN, 0};
+  if (PollFor(&fd, 1, static_cast<int64_t>(Ms) * 1000) < 0) return -errno;
+  return WakeReady(fd) ? kDsErrStopped : kDsOk;
+}
+
+bool TakeDsUnderrun(DSOut& ds) {
+  const bool seen = ds.UnderrunSeen;
+  ds.UnderrunSeen = false;
+  return seen;
 }
 
 void ResetDsEvent(DSOut& ds, int K) {

@@ -26,6 +26,7 @@
 // by CreateDsBuffers.
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
 #include <array>
 #include <atomic>
@@ -44,6 +45,7 @@ inline constexpr int32_t kDsErrNoBuffer = -1;  // no ring (ContinueDsPlayback, w
 inline constexpr int32_t kDsErrInvalidArg = static_cast<int32_t>(0x80070057);
 inline constexpr int32_t kDsErrControlUnavail = static_cast<int32_t>(0x8878001E);
 inline constexpr int32_t kDsErrTimeout = -ETIMEDOUT;  // the device stopped advancing
+inline constexpr int32_t kDsErrStopped = -ECANCELED;  // a wait ended by TDsWake::Signal
 
 inline constexpr int32_t kDsMaxDevices = 16;
 inline constexpr size_t kDsMaxDescriptionChars = 127;
@@ -112,6 +114,24 @@ TDsWaveFormat BuildDsWaveFormat(uint32_t Channels, uint32_t Rate, uint32_t Bits)
 // empty when the mask is 0 (the device's own order then applies).
 std::vector<unsigned> DsChannelPositions(uint32_t Mask, uint32_t Channels);
 
+// What ends the playback thread's waits on the device when a stop is
+// requested: an eventfd polled with the PCM's descriptors. Signal is
+// lock-free and may come from any thread; it stays signalled (every later
+// wait ends at once) until Rearm, which the next run calls before it plays.
+class TDsWake {
+ public:
+  TDsWake();
+  ~TDsWake();
+  TDsWake(const TDsWake&) = delete;
+  TDsWake& operator=(const TDsWake&) = delete;
+  int Fd() const noexcept { return FFd; }
+  void Signal() noexcept;
+  void Rearm() noexcept;
+
+ private:
+  int FFd = -1;  // set once by the constructor
+};
+
 struct DSOut {
   // The device object (the opened PCM); created by CreateDsDevice, released
   // by ReleaseDs.
@@ -124,7 +144,11 @@ struct DSOut {
   bool events[2] = {false, false};
   uint32_t BufferSize = 0;  // bytes of the ring as the device set it up
   uint32_t Underflows = 0;  // 1 when the last free-space query found an underrun
-  uint32_t Offset = 0;      // our write position in the ring, < BufferSize
+  // Set whenever the device is found overtaken or in an xrun (a query, a
+  // wait, a write's recovery); one missed half may be met by several of
+  // them, so the caller takes it once per half (TakeDsUnderrun).
+  bool UnderrunSeen = false;
+  uint32_t Offset = 0;  // our write position in the ring, < BufferSize
 
   // alsa-lib side of the record.
   DSW_DeviceInfo Device;  // what DirectSound was opened from
@@ -140,6 +164,10 @@ struct DSOut {
   uint32_t WaitTimeoutMs = 0;       // see kDsMinWaitTimeoutMs
   uint32_t StartWaitTimeoutMs = 0;  // see kDsStartWaitTimeoutMs
   std::vector<uint8_t> Mirror;      // the memory of the locked regions
+  // [0] Wake, then the PCM's descriptors: sized by CreateDsBuffers, so a
+  // wait fills them in without allocating.
+  std::vector<pollfd> PollFds;
+  TDsWake Wake;  // kept over ReleaseDs: it belongs to the record's owner
 
   // Software volume in hundredths of a decibel (0 = full level, bit-exact).
   std::atomic<int32_t> Volume{0};
@@ -192,8 +220,15 @@ int32_t WriteDsBlock(DSOut& ds, const uint8_t* Data, uint32_t Count, uint32_t& W
 // Waits until half of the ring is free (event K), at most WaitTimeoutMs
 // (StartWaitTimeoutMs while the device has not advanced since its start),
 // and resets event K. OtherSignalled: the writer was overtaken as well. Returns
-// kDsErrTimeout when the device stopped advancing, or a device error.
+// kDsErrTimeout when the device stopped advancing, kDsErrStopped as soon as
+// Wake is signalled, or a device error. It sleeps in poll() on the PCM and
+// Wake; a device whose descriptor stays ready before half the ring is free
+// (a sound server's plugin) is looked at again after half a period at most.
 int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled);
+// Sleeps Ms milliseconds unless Wake is signalled (kDsErrStopped, at once).
+int32_t SleepDs(DSOut& ds, uint32_t Ms);
+// Whether an underrun was met since the last call; clears it.
+bool TakeDsUnderrun(DSOut& ds);
 void ResetDsEvent(DSOut& ds, int K);
 // Stores the volume (hundredths of a decibel, -10000..0) for the ring.
 int32_t SetDsVolume(DSOut& ds, int32_t Volume);

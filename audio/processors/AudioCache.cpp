@@ -25,12 +25,27 @@ void TAudioCacheThread::Start() {
   FThread = std::thread([this] { Execute(); });
 }
 
-void TAudioCacheThread::TerminateAndWait() {
-  {
-    std::lock_guard<std::mutex> lock(FSleepCS);
-    FTerminated = true;
+bool TAudioCacheThread::Terminate(bool AllowRetire) noexcept {
+  int s = FState.load();
+  bool retired = false;
+  for (;;) {
+    if (s == kEnd || s == kRetired) {
+      retired = s == kRetired;
+      break;
+    }
+    const int to = AllowRetire && s == kReading ? kRetired : kEnd;
+    if (FState.compare_exchange_weak(s, to)) {
+      retired = to == kRetired;
+      break;
+    }
   }
-  FSleepCond.notify_all();
+  FState.notify_all();
+  // A filler asleep on the ring looks at its state again.
+  Buf->WakeProducer();
+  return retired;
+}
+
+void TAudioCacheThread::Join() {
   if (FThread.joinable()) FThread.join();
 }
 
@@ -44,12 +59,41 @@ void TAudioCacheThread::Execute() {
     // nor Flush waits for ever; the reader reports the error.
     FError = std::current_exception();
   }
-  Buf->SetEOF(true);
+  if (FState.load() == kRetired) {
+    // Flush handed the source over while it was being read: finish it here,
+    // where waiting for it harms nobody.
+    try {
+      Parent->Flush();
+    } catch (...) {
+      // The run is over; a source that fails to close changes nothing.
+    }
+  } else {
+    Buf->SetEOF(true);
+  }
   FStopped = true;
 }
 
+uint32_t TAudioCacheThread::RefillThreshold() const {
+  // A refill must be worth more than kCacheMinRefill (see Fill).
+  const uint32_t least = std::min(Buf->Capacity(), kCacheMinRefill + 2 * FFrameSize);
+  uint32_t want = kCacheRefillFree;
+  const int64_t size = Parent->Size();
+  if (size <= 0) return least;
+  const int64_t rest = size - Parent->Position();
+  // The rest of the source fits: fill it as soon as it is worth a round.
+  if (rest < static_cast<int64_t>(want))
+    want = static_cast<uint32_t>(std::max<int64_t>(rest, 0)) + 1;
+  return std::max(want, least);
+}
+
 void TAudioCacheThread::Fill() {
-  while (!FTerminated) {
+  while (FState.load() < kEnd) {
+    if (Buf->IsBreak()) {
+      // The run is being stopped: nothing more to fill, and the ring's
+      // waits no longer sleep; sleep until Terminate instead.
+      FState.wait(kIdle);
+      continue;
+    }
     ++FRounds;
     const uint32_t free = Buf->FreeSpace();
     const int64_t size = Parent->Size();
@@ -61,13 +105,20 @@ void TAudioCacheThread::Fill() {
       if (chunk > kCacheMinRefill && !Buf->IsEOF()) {
         uint32_t copied = 0;
         int32_t last = 1;
-        while (copied < chunk && last > 0 && !FTerminated) {
+        while (copied < chunk && last > 0) {
           uint8_t* p = nullptr;
           uint32_t room = 0;
           Buf->ExposeSingleBufferWrite(p, room);
           room = std::min(room, chunk - copied);
           if (room == 0) break;
+          int idle = kIdle;
+          if (!FState.compare_exchange_strong(idle, kReading)) return;
+          // The read goes into the ring's storage but is published only
+          // while the filler is still wanted; a retired filler's block stays
+          // unpublished (and the ring is reset before it is used again).
           last = Parent->CopyData(p, static_cast<int32_t>(room));
+          int reading = kReading;
+          if (!FState.compare_exchange_strong(reading, kIdle)) return;
           if (last > 0) {
             Buf->AddBytesWritten(static_cast<uint32_t>(last));
             copied += static_cast<uint32_t>(last);
@@ -76,14 +127,12 @@ void TAudioCacheThread::Fill() {
         if (last <= 0) Buf->SetEOF(true);
       }
     }
-    std::unique_lock<std::mutex> lock(FSleepCS);
-    if (Buf->IsEOF()) {
-      // The source is exhausted: nothing more to do until Flush, so wait for
-      // it instead of waking every 10 ms.
-      FSleepCond.wait(lock, [this] { return FTerminated.load(); });
-    } else {
-      FSleepCond.wait_for(lock, kCacheFillerSleep, [this] { return FTerminated.load(); });
-    }
+    if (FState.load() >= kEnd) break;
+    // Sleep until the reader has freed enough for the next refill (it wakes
+    // this thread once, when the free space reaches it), or Terminate. Once
+    // the source is exhausted, only Terminate ends the wait.
+    const uint32_t want = Buf->IsEOF() ? Buf->Capacity() + 1 : RefillThreshold();
+    Buf->WaitForSpace(want, TCircularBuffer::kWaitGuard * 5);
   }
 }
 
@@ -98,47 +147,90 @@ TAudioCache::~TAudioCache() {
   pInBuf = nullptr;
 }
 
+void TAudioCache::StartFillerLocked(TAuInput* In) {
+  const uint32_t frame = In->BitsPerSample() / 8 * In->Channels();
+  FFrameSize = frame > 0 ? frame : 1;
+  // A whole number of frames, so no frame is ever split at the wrap-around.
+  const uint32_t bytes = kCacheRingSize - kCacheRingSize % FFrameSize;
+  if (!FBuf) {
+    FBuf = std::make_unique<TCircularBuffer>(bytes);
+    FRing = FBuf.get();
+  } else {
+    FBuf->Resize(bytes);
+  }
+  FBuf->Reset();  // clears a Break of the last run: BreakWait is re-armed
+  CacheThread = std::make_unique<TAudioCacheThread>(In, FBuf.get());
+  CacheThread->Start();
+}
+
 void TAudioCache::InitInternal() {
   TAuInput* in = Input();
   if (!in) throw EAuException("Input is not assigned");
   StopFiller();
   in->Init();
   if (!pInBuf) pInBuf = PoolCacheBlock;
-  const uint32_t frame = in->BitsPerSample() / 8 * in->Channels();
-  FFrameSize = frame > 0 ? frame : 1;
   {
     std::lock_guard<std::mutex> lock(FRingCS);
-    // A whole number of frames, so no frame is ever split at the wrap-around.
-    FBuf = std::make_unique<TCircularBuffer>(kCacheRingSize - kCacheRingSize % FFrameSize);
-    FBuf->Reset();
-    FBuf->SetEOF(false);
-    CacheThread = std::make_unique<TAudioCacheThread>(in, FBuf.get());
-    CacheThread->Start();
+    StartFillerLocked(in);
   }
   FPosition = 0;
   FSize = in->Size();
-  // Let the filler make its first round before the output asks.
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Busy = true;
+  // Let the filler deliver its first block before the output asks, but do
+  // not wait long for a slow source.
+  FBuf->WaitForData(kCacheFirstBlockWait);
 }
 
 void TAudioCache::StopFiller() {
   std::lock_guard<std::mutex> lock(FRingCS);
+  if (FRetired) FRetired->TerminateAndWait();
+  FRetired.reset();
   if (CacheThread) CacheThread->TerminateAndWait();
   CacheThread.reset();
-  FBuf.reset();
 }
 
 void TAudioCache::FlushInternal() {
+  std::unique_ptr<TAudioCacheThread> filler;
   {
     std::lock_guard<std::mutex> lock(FRingCS);
-    if (CacheThread) CacheThread->TerminateAndWait();
+    filler = std::move(CacheThread);
+    if (filler && filler->Terminate(true)) {
+      // Stuck in the source, perhaps for long: it flushes the source itself
+      // when its read returns, and the next Init joins it.
+      FRetired = std::move(filler);
+    }
   }
-  if (TAuInput* in = Input()) in->Flush();
+  if (filler) filler->Join();
+  if (!FRetired) {
+    if (TAuInput* in = Input()) in->Flush();
+  }
+  Busy = false;
+}
+
+void TAudioCache::SetInput(TAuInput* Value) {
+  if (Value == this) return;
+  std::lock_guard<std::recursive_mutex> lock(DataCS);
+  // The old source is flushed below (busy) or may go away (its removal):
+  // no filler may still read it.
   StopFiller();
+  TAuConverter::SetInput(Value);
+  if (Busy) {
+    std::lock_guard<std::mutex> ringLock(FRingCS);
+    if (Value) {
+      StartFillerLocked(Value);
+      FSize = Value->Size();
+    } else if (FBuf) {
+      FBuf->SetEOF(true);  // nothing to read: the run ends
+    }
+  }
+}
+
+void TAudioCache::BreakWait() noexcept {
+  if (TCircularBuffer* ring = FRing.load()) ring->Break();
 }
 
 void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
-  if (!FBuf) {
+  if (!CacheThread) {
     Buffer = nullptr;
     Bytes = 0;
     return;
@@ -146,7 +238,7 @@ void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
   if (Bytes > kCacheChunk) Bytes = kCacheChunk - kCacheChunk % FFrameSize;
   const uint32_t n = FBuf->Read(pInBuf, Bytes);
   if (n == 0) {
-    if (CacheThread && CacheThread->Stopped() && CacheThread->Error()) {
+    if (CacheThread->Stopped() && CacheThread->Error()) {
       try {
         std::rethrow_exception(CacheThread->Error());
       } catch (const std::exception& e) {
@@ -167,14 +259,15 @@ void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
 
 void TAudioCache::_Jump(int32_t Offs) {
   std::lock_guard<std::mutex> lock(FRingCS);
-  if (!FBuf || FBuf->IsEOF()) return;
+  if (!CacheThread || FBuf->IsEOF()) return;
   TAuInput* in = Input();
   if (!in) return;
   in->_Jump(Offs);
   FPosition = in->Position();
   FBuf->Reset2();
-  // Give the filler a moment to refill from the new place.
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The discard woke the filler; give it a moment to refill from the new
+  // place, but only until its first block arrives.
+  FBuf->WaitForData(kCacheRefillWait);
 }
 
 uint64_t TAudioCache::FillerRounds() {

@@ -1,16 +1,26 @@
 #pragma once
 // The read-ahead cache: the last processor before the output. While it is
-// initialised, a filler thread of its own pulls decoded audio from the source
-// into a 6 MiB ring in the locked pool; the playback thread only copies from
-// the ring, so decoding stalls are absorbed by up to 6 MiB of audio.
+// initialised (Busy), a filler thread of its own pulls decoded audio from the
+// source into a 6 MiB ring in the locked pool; the playback thread only
+// copies from the ring, so decoding stalls are absorbed by up to 6 MiB of
+// audio.
 //
-// Threads: Init, Flush and the data calls on the playback thread; _Jump on
-// the UI thread; the filler on its own thread. FRingCS guards the existence
-// of the ring and the filler (created by Init, destroyed by Flush, used by
-// _Jump). Lock order: cache DataCS -> FRingCS -> source DataCS.
+// Threads: Init, Flush and the data calls on the playback thread; _Jump,
+// SetInput and BreakWait on the UI thread; the filler on its own thread.
+// FRingCS guards CacheThread and FRetired (started by Init, handed over by
+// Flush, joined by Init, SetInput and the destructor). Lock order: cache
+// DataCS -> FRingCS -> source DataCS.
+//
+// Who owns the source: while a filler runs, only the filler reads it. Flush
+// (on the playback thread, which must not wait for a source that stalls)
+// asks the filler to end; if the filler is inside a read of the source at
+// that moment, it is retired: it drops what that read returns, flushes the
+// source itself and ends. Until it is joined, nobody else touches the source
+// or the ring: the next Init, SetInput and the destructor join a retired
+// filler first. The ring (one per cache, over PoolRingStorage) is reset
+// only after that join, so a retired filler never writes into a new run.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -26,18 +36,29 @@ inline constexpr uint32_t kCacheRingSize = 0x600000;    // 6 MiB
 inline constexpr uint32_t kCacheChunk = 0xC0000;        // 768 KiB
 inline constexpr uint32_t kCacheRefillFree = 0x540000;  // refill when this much is free
 inline constexpr uint32_t kCacheMinRefill = 0x60000;    // 384 KiB
-inline constexpr auto kCacheFillerSleep = std::chrono::milliseconds(10);
+// Init waits at most this long for the filler's first block.
+inline constexpr auto kCacheFirstBlockWait = std::chrono::milliseconds(50);
+// _Jump waits at most this long for the refill from the new place.
+inline constexpr auto kCacheRefillWait = std::chrono::milliseconds(10);
 
 class TAudioCacheThread {
  public:
-  // Parent: the source it reads. Buf: the ring it fills (owned by the cache).
+  // Parent: the source it reads. Buf: the ring it fills (owned by the cache,
+  // which keeps it until this thread is joined).
   TAudioCacheThread(TAuInput* Parent, TCircularBuffer* Buf);
-  ~TAudioCacheThread();  // terminates and joins
+  ~TAudioCacheThread();  // ends (without retiring) and joins
 
   void Start();
-  // Tells the body to end after the round in progress and waits until it has
-  // (Stopped set), then joins.
-  void TerminateAndWait();
+  // Tells the body to end. With AllowRetire and the filler inside a read of
+  // the source, the filler is retired (true): it flushes the source itself
+  // when the read returns. Otherwise (false) the caller owns the source
+  // again once Join returns. Never waits.
+  bool Terminate(bool AllowRetire) noexcept;
+  void Join();
+  void TerminateAndWait() {
+    Terminate(false);
+    Join();
+  }
   bool Stopped() const { return FStopped.load(); }
   // The exception that ended the body early, or null. Valid once Stopped.
   std::exception_ptr Error() const { return FError; }
@@ -48,17 +69,23 @@ class TAudioCacheThread {
  private:
   void Execute();
   void Fill();
+  // The free space at which the next refill is due.
+  uint32_t RefillThreshold() const;
+
+  // FState: who may touch the source.
+  static constexpr int kIdle = 0;     // between reads
+  static constexpr int kReading = 1;  // inside a read of the source
+  static constexpr int kEnd = 2;      // told to end; the owner takes the source back
+  static constexpr int kRetired = 3;  // told to end inside a read; the filler flushes it
 
   TAuInput* Parent;
   TCircularBuffer* Buf;
   uint32_t FFrameSize = 1;
-  std::atomic<bool> FTerminated{false};
+  std::atomic<int> FState{kIdle};
   std::atomic<bool> FStopped{false};
   std::atomic<int> FTid{0};
   std::atomic<uint64_t> FRounds{0};
   std::exception_ptr FError;  // written before FStopped is set
-  std::mutex FSleepCS;        // for the interruptible 10 ms sleeps
-  std::condition_variable FSleepCond;
   std::thread FThread;
 };
 
@@ -73,6 +100,13 @@ class TAudioCache : public TAuConverter {
   // Relative seek of the source in thousandths; drops the buffered audio.
   // Ignored once the whole source has been read.
   void _Jump(int32_t Offs) override;
+  // On a busy cache: ends the filler (waiting for a read in progress), then
+  // flushes the old input, initialises the new one and fills from it. The
+  // removal of the input comes here too.
+  void SetInput(TAuInput* Value) override;
+  // Ends the playback thread's wait on an empty ring at once: its read
+  // returns 0 bytes, so the run ends. The next Init re-arms it.
+  void BreakWait() noexcept override;
 
   // The running filler's rounds so far (0 when idle).
   uint64_t FillerRounds();
@@ -83,13 +117,19 @@ class TAudioCache : public TAuConverter {
   void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override;
 
  private:
+  // Ends and joins the running and the retired filler (never retiring).
   void StopFiller();
+  // Starts a filler on In over a reset ring. Under FRingCS.
+  void StartFillerLocked(TAuInput* In);
 
   uint8_t* pInBuf;  // PoolCacheBlock, the delivery buffer
   uint32_t FFrameSize = 1;
   std::mutex FRingCS;
-  std::unique_ptr<TCircularBuffer> FBuf;
+  std::unique_ptr<TCircularBuffer> FBuf;  // made by the first Init, kept
+  // The ring BreakWait breaks: FBuf once made (it lives as long as the cache).
+  std::atomic<TCircularBuffer*> FRing{nullptr};
   std::unique_ptr<TAudioCacheThread> CacheThread;
+  std::unique_ptr<TAudioCacheThread> FRetired;  // flushes the source, then ends
 };
 
 }  // namespace lirvo

@@ -125,7 +125,6 @@ void TCueSplitter::InitInternal() {
     item = CurrentItemData();
     last = FCurrentItem.load() + 1 == FItemsCount;
   }
-  Busy = true;
   FPosition = 0;
   FEmptyTrack = false;
 
@@ -154,8 +153,11 @@ void TCueSplitter::InitInternal() {
     }
   }
   file->SetEndSample(end);
+  // Busy only once the input is open: a failed Init leaves the splitter idle,
+  // so the next Init needs no Reset.
   in->Init();
   FSize = FEmptyTrack ? 0 : in->Size();
+  Busy = true;
 }
 
 void TCueSplitter::FlushInternal() {

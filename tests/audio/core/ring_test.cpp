@@ -302,7 +302,7 @@ TEST_P(CircularBufferStop, ReleasesABlockedSideWithinAFewMilliseconds) {
   ASSERT_EQ(blocked.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   const auto [n, returned_at] = blocked.get();
   EXPECT_EQ(n, 0u);
-  // About 1 ms of poll; the margin is for loaded or instrumented runs.
+  // Stop wakes the side at once; the margin is for loaded or instrumented runs.
   EXPECT_LT(returned_at - stopped_at, milliseconds(100));
   EXPECT_EQ(ring.ReadPosition(), 0);
   EXPECT_EQ(ring.WritePosition(), 0);

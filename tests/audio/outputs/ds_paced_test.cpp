@@ -20,6 +20,7 @@
 
 #include "audio/outputs/DSAudioOut.h"
 #include "audio/processors/AudioCache.h"
+#include "common/BlockingSource.h"
 #include "common/Pump.h"
 #include "common/TestPaths.h"
 #include "common/TestSource.h"
@@ -298,10 +299,132 @@ TEST(PacedOutput, StarvedSourceCountsUnderrunsRaisesEachAndAsksOneCalibrationPer
   EXPECT_GT(underruns, 0u);
   EXPECT_EQ(rig.underrunEvents, static_cast<int>(underruns)) << "each underrun raises its event";
   EXPECT_GE(requests, 1u);
-  EXPECT_LT(requests, underruns) << "several underruns of one refill ask one calibration";
+  // One calibration per refill that saw an underrun, however many of its
+  // two halves underran.
+  EXPECT_EQ(requests, rig.out->UnderrunRefills()) << "one calibration per refill with underruns";
+  EXPECT_LE(requests, underruns);
+  EXPECT_LE(underruns, 2 * requests) << "at most one underrun per half of a refill";
   EXPECT_GT(rig.out->Latency(), 100u);
   EXPECT_EQ((rig.out->Latency() - 100) % 10, 0u);
   EXPECT_LE(rig.out->Latency(), 100u + 10 * requests);
+}
+
+// A pattern source that stalls, once each, in the reads that reach given
+// byte positions (the output reads half a ring at a time, so a position
+// names one read of one half).
+class TStallAtSource : public TTestSource {
+ public:
+  explicit TStallAtSource(TComponent* AOwner) : TTestSource(AOwner) {}
+  struct TStall {
+    int64_t At;
+    std::chrono::milliseconds For;
+  };
+  std::vector<TStall> Stalls;  // set before Init
+
+ protected:
+  void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override {
+    for (const TStall& s : Stalls)
+      if (s.At >= FAt && s.At < FAt + Bytes) std::this_thread::sleep_for(s.For);
+    TTestSource::GetDataInternal(Buffer, Bytes);
+    FAt += Bytes;
+  }
+  void InitInternal() override {
+    FAt = 0;
+    TTestSource::InitInternal();
+  }
+
+ private:
+  int64_t FAt = 0;
+};
+
+TEST(PacedOutput, EachHalfThatAStallMissesIsOneUnderrunAndEachRefillWithOneAsksOneCalibration) {
+  LIRVO_REQUIRE_PULSE();
+  // 100 ms ring: halves of 8820 bytes. Read 0 starts the ring, then refill
+  // n reads 2n-1 (its first half) and 2n (its second). Every stall is far
+  // longer than the whole ring, so the device runs dry in it exactly once
+  // (it passes both halves' marks then, which is still one miss of the
+  // writer). Stalls are a few refills apart: a ring restarted with half its
+  // data only plays once the next half is in (the sound server prebuffers).
+  constexpr int64_t kHalf = 8820;
+  struct Case {
+    const char* Name;
+    std::vector<int> Reads;  // reads that stall
+    std::chrono::milliseconds For;
+    bool Calibrate;
+    uint32_t Underruns, Refills, Requests;
+  };
+  const Case cases[] = {
+      {"one stall of 600 ms", {9}, 600ms, true, 1, 1, 1},
+      {"first halves of two refills", {9, 13}, 400ms, false, 2, 2, 0},
+      {"second halves of two refills", {10, 14}, 400ms, false, 2, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TComponent sourceOwner;
+    TStallAtSource source(&sourceOwner);
+    source.TotalBytes = kHalf * 24;
+    for (int r : c.Reads)
+      source.Stalls.push_back({kHalf * r, c.For});
+    PacedRig rig(PulseDevice(), &source, false);
+    rig.out->SetCalibrate(c.Calibrate);
+    rig.out->Run();
+    ASSERT_TRUE(PumpUntil([&] { return rig.done >= 1; }, 20s));
+    PumpFor(100ms);
+    EXPECT_EQ(rig.errors, 0) << rig.out->ExceptionMessage();
+    EXPECT_EQ(rig.out->Underruns(), c.Underruns);
+    EXPECT_EQ(rig.underrunEvents, static_cast<int>(c.Underruns));
+    EXPECT_EQ(rig.out->UnderrunRefills(), c.Refills);
+    EXPECT_EQ(rig.out->CalibrationRequests(), c.Requests);
+    EXPECT_EQ(rig.out->Latency(), 100u + 10 * c.Requests);
+  }
+}
+
+// Stop(false) returns at once wherever the playback thread waits: in the
+// cache for a source that hangs, in the device for a long ring to free half
+// of itself, in the drain at the end of the input.
+TEST(PacedOutput, StopReturnsAtOnceWhateverThePlaybackThreadWaitsFor) {
+  LIRVO_REQUIRE_PULSE();
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  constexpr int64_t kStopMs = 400;
+#else
+  constexpr int64_t kStopMs = 100;
+#endif
+  struct Case {
+    const char* Name;
+    bool ThroughCache;
+    bool StallSource;  // the source hangs for 10 s once playing
+    uint32_t Latency;
+    int64_t TotalBytes;
+    std::chrono::milliseconds Before;  // playing time before the stop
+  };
+  const Case cases[] = {
+      {"source hangs behind the cache", true, true, 100, 44100 * 4 * 30, 300ms},
+      {"device wait of a 2 s ring", false, false, 2000, 44100 * 4 * 30, 1500ms},
+      {"drain at the end of the input", false, false, 2000, 44100 * 4 / 2, 700ms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TComponent sourceOwner;
+    TBlockingSource source(&sourceOwner);
+    source.TotalBytes = c.TotalBytes;
+    PacedRig rig(PulseDevice(), &source, c.ThroughCache);
+    rig.out->SetLatency(c.Latency);
+    rig.out->Run();
+    ASSERT_TRUE(PumpUntil([&] { return source.Position() > 0; }, 10s));
+    if (c.StallSource) {
+      source.Stall();
+      ASSERT_TRUE(PumpUntil([&] { return source.StallsEntered >= 1; }, 5s));
+    }
+    PumpFor(c.Before);
+    ASSERT_EQ(rig.out->Status(), tosPlaying);
+    const auto t0 = Clock::now();
+    rig.out->Stop(false);
+    const int64_t ms = MsSince(t0);
+    EXPECT_LT(ms, kStopMs);
+    EXPECT_EQ(rig.out->Status(), tosIdle);
+    EXPECT_EQ(rig.errors, 0) << rig.out->ExceptionMessage();
+    source.Release();
+  }
 }
 
 TEST(PacedOutput, CalibrationStopsWhereHalfTheRingWouldNoLongerFitTheStagingBlock) {

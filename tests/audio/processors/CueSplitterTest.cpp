@@ -244,3 +244,19 @@ TEST_F(CueSplitterTest, TrackStartRoundsToTheNearestFrame) {
 }
 
 }  // namespace
+
+// An input that fails to open (a missing image, a damaged sheet entry's
+// file) must leave the splitter idle: the next Init works without a Reset.
+TEST_F(CueSplitterTest, AFailedInputInitLeavesTheSplitterIdle) {
+  in.SetFileName(dir + "/missing.raw");
+  cs.SetCurrentItem(1);
+  EXPECT_THROW(cs.Init(), EAuException);
+  EXPECT_FALSE(cs.IsBusy()) << "a failed Init left the splitter Busy";
+  in.SetFileName(image);
+  cs.Init();  // no Reset in between
+  EXPECT_TRUE(cs.IsBusy());
+  const std::vector<uint8_t> got = ReadAll(cs, 7777 * kFrame);
+  cs.Flush();
+  EXPECT_FALSE(cs.IsBusy());
+  EXPECT_TRUE(got == Frames(44100, 88200)) << "got " << got.size() / kFrame << " frames";
+}

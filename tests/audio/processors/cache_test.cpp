@@ -5,10 +5,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "audio/processors/AudioCache.h"
+#include "common/BlockingSource.h"
 #include "common/Pump.h"
 #include "common/RawFileIn.h"
 #include "common/RecordingSink.h"
@@ -355,3 +358,161 @@ TEST_F(CacheFixture, JumpAfterTheSourceHasEndedIsIgnored) {
 }
 
 }  // namespace
+
+// --- The filler's ownership of the source, and the waits that end a run ---
+
+namespace {
+
+// Records every read made after it was unlinked from the cache.
+class TWatchedSource : public TTestSource {
+ public:
+  ~TWatchedSource() override { NotifyRemoval(); }
+  std::atomic<bool> Unlinked{false};
+  std::atomic<int> ReadsAfterUnlink{0};
+
+ protected:
+  void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override {
+    if (Unlinked) ++ReadsAfterUnlink;
+    TTestSource::GetDataInternal(Buffer, Bytes);
+  }
+};
+
+}  // namespace
+
+// Changing the input of a running cache (to another source, or removing it
+// by destroying the source) must stop the filler before the old source is
+// flushed or freed: afterwards nothing reads it.
+struct SwapCase {
+  const char* name;
+  bool destroyOld;  // removal through the source's destruction
+};
+
+class CacheSwapTest : public ::testing::TestWithParam<SwapCase> {};
+
+TEST_P(CacheSwapTest, ChangingTheInputOfABusyCacheStopsTheFillerFirst) {
+  auto old = std::make_unique<TWatchedSource>();
+  old->ReportSize = false;  // endless: the filler keeps reading it
+  old->MaxBlock = 16 * 1024;
+  old->BlockDelay = std::chrono::microseconds(200);
+  TTestSource next;
+  next.TotalBytes = 8 * MiB;
+  TAudioCache cache(nullptr);
+  cache.SetInput(old.get());
+  cache.Init();
+  EXPECT_TRUE(cache.IsBusy()) << "an initialised cache is busy";
+  ASSERT_TRUE(WaitFor([&] { return old->Position() > 0; }));
+
+  if (GetParam().destroyOld) {
+    // What the source's destruction does (Notification), with the object
+    // kept alive for the check.
+    old->Unlinked = true;
+    cache.SetInput(nullptr);
+  } else {
+    old->Unlinked = true;
+    cache.SetInput(&next);
+  }
+  EXPECT_FALSE(old->IsBusy()) << "the old source is flushed";
+  // Make room in the ring so that a filler still on the old source reads it.
+  for (int i = 0; i < 40; ++i) {
+    uint8_t* p = nullptr;
+    uint32_t n = 64 * 1024;
+    cache.GetData(p, n);
+    if (n == 0) break;
+  }
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(old->ReadsAfterUnlink.load(), 0) << "the filler read the old source after the swap";
+  if (GetParam().destroyOld) old.reset();
+  cache.Reset();
+  cache.SetInput(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CacheSwapTest,
+                         ::testing::Values(SwapCase{"AnotherSource", false},
+                                           SwapCase{"Removal", true}),
+                         [](const auto& Info) { return std::string(Info.param.name); });
+
+TEST(CacheWaits, InitMakesTheCacheBusyAndFlushIdle) {
+  TTestSource source;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  EXPECT_FALSE(cache.IsBusy());
+  cache.Init();
+  EXPECT_TRUE(cache.IsBusy());
+  cache.Flush();
+  EXPECT_FALSE(cache.IsBusy());
+  cache.SetInput(nullptr);
+}
+
+// A source that stalls (10 s) leaves the reader waiting on an empty ring:
+// BreakWait ends that wait at once, Flush does not wait for the stalled read,
+// and the next Init still works once the source moves again.
+TEST(CacheWaits, BreakWaitEndsAReaderOnAnEmptyRingAndFlushDoesNotWaitForTheSource) {
+  TBlockingSource source;
+  source.TotalBytes = 1 * MiB;
+  source.Stall();
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  ASSERT_TRUE(WaitFor([&] { return source.StallsEntered.load() > 0; }));
+  auto reader = std::async(std::launch::async, [&] {
+    uint8_t* p = nullptr;
+    uint32_t n = 4096;
+    cache.GetData(p, n);
+    return n;
+  });
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(reader.wait_for(0ms), std::future_status::timeout) << "the ring is empty: it waits";
+  const auto broke = std::chrono::steady_clock::now();
+  cache.BreakWait();
+  ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(reader.get(), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - broke, 100ms);
+
+  const auto flushStart = std::chrono::steady_clock::now();
+  cache.Flush();
+  EXPECT_LT(std::chrono::steady_clock::now() - flushStart, 100ms)
+      << "Flush waited for the stalled source";
+  EXPECT_FALSE(cache.IsBusy());
+
+  source.Release();
+  // The filler that was stuck finishes the source; the next run starts clean
+  // and delivers the whole source from its start.
+  cache.Init();
+  std::vector<uint8_t> got = Drain(cache);
+  EXPECT_EQ(static_cast<int64_t>(got.size()), source.TotalBytes);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  EXPECT_GE(source.FlushCount.load(), 1);
+  cache.Flush();
+  cache.SetInput(nullptr);
+}
+
+// While the ring is full the filler has nothing to do: it must sleep until
+// the reader frees space, not wake every few milliseconds.
+TEST(CacheWaits, TheFillerSleepsWhileTheRingIsFull) {
+  TTestSource source;
+  source.TotalBytes = 64 * MiB;
+  source.MaxBlock = 256 * 1024;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  // Filled as far as the refill rule goes: two chunks, then less than
+  // kCacheRefillFree is free and the filler has nothing to do.
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 2 * static_cast<int64_t>(kCacheChunk); }));
+  std::this_thread::sleep_for(50ms);
+  const uint64_t rounds0 = cache.FillerRounds();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(cache.FillerRounds() - rounds0, 2u) << "the filler woke on a timer";
+  // And it wakes when space frees below the refill threshold.
+  const int64_t before = source.Position();
+  std::vector<uint8_t> sink;
+  while (sink.size() < kCacheChunk + 64 * 1024) {
+    uint8_t* p = nullptr;
+    uint32_t n = 64 * 1024;
+    cache.GetData(p, n);
+    ASSERT_GT(n, 0u);
+    sink.insert(sink.end(), p, p + n);
+  }
+  EXPECT_TRUE(WaitFor([&] { return source.Position() > before; }, 2s));
+  cache.Flush();
+  cache.SetInput(nullptr);
+}

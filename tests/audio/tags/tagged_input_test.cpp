@@ -1,62 +1,70 @@
-// Tagged inputs own their containers and never carry values from one file
-// into the next.
+// The containers a tagged input owns: each input has its own, they start
+// empty, and each common value has a place of its own. (The real decoders'
+// reading of real files is tested with the decoders: tagged_decoders_test.)
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "audio/tags/TaggedFileIn.h"
-#include "common/RawFileIn.h"
-#include "common/TestPaths.h"
 
 using namespace lirvo;
-using namespace lirvo::test;
 
 namespace {
 
-// The raw test decoder with a title taken from the file name, as a decoder
-// fills its containers while it opens a file.
-class TTaggedRawIn : public TAuTaggedFileIn {
+// Shows the containers a decoder fills; reads no file.
+class TContainersIn : public TAuTaggedFileIn {
  public:
-  TTaggedRawIn() : TAuTaggedFileIn(nullptr) {}
-  ~TTaggedRawIn() override {
-    NotifyRemoval();
-    CloseFile();
-  }
-  void OpenFile() override {
-    std::lock_guard<std::recursive_mutex> lock(OpenCS);
-    if (FOpened != 0) return;
-    FCommonTags.Clear();
-    if (WideFileName().find("titled") != std::string::npos) FCommonTags.SetTitle("A title");
-    FValid = true;
-    FChan = 1;
-    FBPS = 16;
-    FSR = 8000;
-    FSize = 0;
-    ++FOpened;
-  }
-  void CloseFile() override { FOpened = 0; }
+  TContainersIn() : TAuTaggedFileIn(nullptr) {}
+  ~TContainersIn() override { NotifyRemoval(); }
+  void OpenFile() override {}
+  void CloseFile() override {}
+  TId3v1Tags& Id3v1() { return FId3v1Tags; }
+  TId3v2Tags& Id3v2() { return FId3v2Tags; }
+  TAPEv2Tags& Ape() { return FAPEv2Tags; }
 
  protected:
-  void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override { Bytes = 0; }
-  bool SeekInternal(int64_t&) override { return true; }
+  void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override {
+    Buffer = nullptr;
+    Bytes = 0;
+  }
+  bool SeekInternal(int64_t&) override { return false; }
 };
 
-TEST(TaggedInput, FreshInputReadsEveryCommonValueEmpty) {
-  TTaggedRawIn in;
-  EXPECT_EQ(in.CommonTags().Title(), "");
-  EXPECT_EQ(in.CommonTags().Artist(), "");
-  EXPECT_EQ(in.CommonTags().Track(), "");
+TEST(TaggedInput, EveryContainerOfANewInputIsEmpty) {
+  TContainersIn in;
+  EXPECT_TRUE(in.CommonTags().Empty());
+  EXPECT_TRUE(in.Id3v1().Empty());
+  EXPECT_TRUE(in.Id3v2().Empty());
+  EXPECT_TRUE(in.Ape().Empty());
 }
 
-TEST(TaggedInput, ATitleOfAnEarlierFileDoesNotSurviveIntoTheNext) {
-  TTaggedRawIn in;
-  in.SetFileName("/music/titled.raw");
-  in.Init();
-  EXPECT_EQ(in.CommonTags().Title(), "A title");
-  in.Flush();
-  in.SetFileName("/music/plain.raw");
-  in.Init();
-  EXPECT_EQ(in.CommonTags().Title(), "");
-  in.Flush();
+// Each common value written through its setter reads back through its own
+// getter only, and lives in that input only.
+TEST(TaggedInput, EachCommonValueHasAPlaceOfItsOwnInItsOwnInput) {
+  struct Case {
+    const char* Name;
+    void (TCommonTags::*Set)(std::string_view);
+  };
+  const Case cases[] = {
+      {"title", &TCommonTags::SetTitle}, {"artist", &TCommonTags::SetArtist},
+      {"album", &TCommonTags::SetAlbum}, {"genre", &TCommonTags::SetGenre},
+      {"year", &TCommonTags::SetYear},   {"track", &TCommonTags::SetTrack},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TContainersIn in, other;
+    (in.CommonTags().*c.Set)("1999");
+    TCommonTags& t = in.CommonTags();
+    const std::string got[] = {t.Title(), t.Artist(), t.Album(), t.Genre(), t.Year(), t.Track()};
+    for (size_t i = 0; i < std::size(cases); ++i)
+      EXPECT_EQ(got[i], &cases[i] == &c ? "1999" : "") << "read as " << cases[i].Name;
+    EXPECT_FALSE(t.Empty());
+    EXPECT_TRUE(other.CommonTags().Empty()) << "another input's container";
+    EXPECT_TRUE(in.Id3v2().Empty()) << "the decoder's own containers";
+    t.Clear();
+    EXPECT_EQ(t.Title() + t.Artist() + t.Album() + t.Genre() + t.Year() + t.Track(), "");
+  }
 }
 
 }  // namespace
