@@ -94,11 +94,11 @@ TAudioPriorities PrioritiesNow(TAudioServer Server, int ServerPriority) {
 }
 
 // Real-time class, or the lowest nice value allowed when Priority is 0 or
-// refused. SCHED_RESET_ON_FORK: a thread this one creates starts ordinary,
-// not at our priority, until it sets itself up.
+// refused. SCHED_RESET_ON_FORK: a thread this one creates starts ordinary at
+// nice 0, not at our priority, until it sets itself up.
 bool ApplyRealtime(int tid, int Priority) {
   if (Priority > 0 && SetPolicy(tid, SCHED_FIFO | SCHED_RESET_ON_FORK, Priority)) return true;
-  SetPolicy(tid, SCHED_OTHER, 0);
+  SetPolicy(tid, SCHED_OTHER | SCHED_RESET_ON_FORK, 0);
   return ApplyNice(tid, NiceOf(tpTimeCritical));
 }
 
