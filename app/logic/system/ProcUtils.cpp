@@ -262,9 +262,12 @@ bool RealtimeSchedulingAvailable() {
 
 bool JoinProAudioTask() {
   if (!RealtimeAllowed()) return false;
-  // Below the playback and cache threads (AudioRealtimePriority): the window
-  // must never hold them off, only everything ordinary.
-  int prio = std::max(1, AudioRealtimePriority() - 10);
+  // Below the playback thread (AudioRealtimePriority): the window must never
+  // hold it off, only everything ordinary. With the playback thread at 1 or
+  // not real-time there is no room below it.
+  const int audio = AudioRealtimePriority();
+  if (audio <= 1) return false;
+  int prio = std::max(1, audio - 10);
   if (!HasEffectiveCapability(CAP_SYS_NICE)) {
     struct rlimit rl {};
     if (getrlimit(RLIMIT_RTPRIO, &rl) != 0 || rl.rlim_cur == 0) return false;

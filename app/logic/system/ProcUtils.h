@@ -119,9 +119,10 @@ uint32_t SetTimerResolution(uint32_t Resolution100ns, bool Set);
 // use is allowed for the process (RealtimeAllowed) and RLIMIT_RTPRIO or
 // CAP_SYS_NICE permit it.
 bool RealtimeSchedulingAvailable();
-// Puts the calling thread into SCHED_FIFO, below the audio threads'
+// Puts the calling thread into SCHED_FIFO, below the playback thread's
 // priority, with SCHED_RESET_ON_FORK so programs it starts do not inherit
-// it. True when it took effect.
+// it. True when it took effect; false also when the playback thread has no
+// real-time priority above 1 to stay below.
 bool JoinProAudioTask();
 
 // The scheduling state of one thread as the optimiser records it.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "audio/core/Pool.h"
+#include "audio/core/ThreadSetup.h"
 
 namespace lirvo {
 
@@ -27,6 +28,7 @@ TOptimizerEnvironment TOptimizerEnvironment::Current() {
   env.MmcssAvailable = lirvo::MmcssAvailable;
   env.JoinProAudio = JoinProAudioTask;
   env.SetTimerResolution = lirvo::SetTimerResolution;
+  env.IsAudioThread = [](pid_t Tid) { return lirvo::IsAudioThread(static_cast<int>(Tid)); };
   return env;
 }
 
@@ -69,7 +71,11 @@ void TSystemOptimizer::ChangeProcess(pid_t Pid, std::optional<TPriorityClass> Cl
     for (int i = 0; i < 32; ++i)
       if (*Mask & (1u << i)) CPU_SET(i, &set);
   }
+  const bool own = Pid == FEnv.OwnPid && FEnv.IsAudioThread;
   for (const TTaskSchedState& now : ReadProcessTasks(Pid)) {
+    // The audio threads chose their processors and class for the server they
+    // feed; the process-wide values would undo that.
+    if (own && FEnv.IsAudioThread(now.Tid)) continue;
     TRecord& rec = RecordFor(now);
     if (Class) {
       int nice = ReachableNice(NiceOfPriorityClass(*Class), now.Nice);

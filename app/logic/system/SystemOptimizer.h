@@ -4,7 +4,9 @@
 // OptimizeSystem, in this order:
 //   1. the processor masks (all, last, first) from the processor count;
 //   2. the player's own process: affinity all processors, priority class
-//      real-time (RealTimeOptimize) or high;
+//      real-time (RealTimeOptimize) or high; its audio threads (those that
+//      set themselves up, see RunningAudioThreads) keep the processors and
+//      scheduling they chose;
 //   3. a snapshot of the process list from the process source;
 //   4. SuppressOtherProcesses: every other listed process except the
 //      kernel's own threads idle class, affinity the last processor;
@@ -56,9 +58,10 @@ struct TOptimizerEnvironment {
   bool MmcssAvailable = false;
   std::function<bool()> JoinProAudio;                          // the real-time step
   std::function<uint32_t(uint32_t, bool)> SetTimerResolution;  // the timer step
+  std::function<bool(pid_t)> IsAudioThread;                    // threads of OwnPid left as they are
 
   // This process, CpuCount, MmcssAvailable (LoadProcUtils is called first),
-  // JoinProAudioTask and SetTimerResolution.
+  // JoinProAudioTask, SetTimerResolution and the audio thread registry.
   static TOptimizerEnvironment Current();
 };
 

@@ -1,5 +1,6 @@
 #include "audio/lib/jack/JackHandles.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "audio/core/AuException.h"
@@ -62,6 +63,11 @@ std::string StatusText(jack_status_t Status) {
 
 std::string ErrorMessage(jack_status_t Status, const char* Context) {
   return std::string(Context) + ": " + StatusText(Status);
+}
+
+int ClientRealtimePriority(jack_client_t* Client) {
+  if (!Client || !jack_is_realtime(Client)) return 0;
+  return std::max(0, jack_client_real_time_priority(Client));
 }
 
 jack_status_t Check(jack_status_t Status, const char* Context) {

@@ -4,6 +4,7 @@
 // file only opens, owns, releases and reports.
 
 #include <jack/jack.h>
+#include <jack/thread.h>
 
 #include <memory>
 #include <string>
@@ -37,6 +38,11 @@ std::string ErrorMessage(jack_status_t Status, const char* Context);
 // Returns Status when it does not report a failure (JackFailure is not
 // set); otherwise throws EAuException with ErrorMessage(Status, Context).
 jack_status_t Check(jack_status_t Status, const char* Context);
+
+// The real-time priority JACK gives the process thread of Client
+// (jack_client_real_time_priority); 0 when the server runs without real-time
+// scheduling (jack_is_realtime) or Client is null.
+int ClientRealtimePriority(jack_client_t* Client);
 
 ClientPtr OpenClient(const std::string& ClientName, const std::string& Server,
                      jack_status_t* Status = nullptr);

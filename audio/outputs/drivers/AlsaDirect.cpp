@@ -138,7 +138,10 @@ class TAlsaDirectDriver final : public TAsioHostObject {
 
   // --- IAsioHost ---
 
-  ASIOBool init(void* SysHandle) override { return ASIOTrue; }
+  ASIOBool init(void* SysHandle) override {
+    SetAudioServer(TAudioServer::None, 0);
+    return ASIOTrue;
+  }
 
   void getDriverName(char* Name) override { CopyAsioText(Name, 32, FName); }
 
@@ -439,7 +442,7 @@ class TAlsaDirectDriver final : public TAsioHostObject {
 
   // The driver's thread: one half per period.
   void Run() noexcept {
-    SetCurrentThreadPriority(tpTimeCritical);
+    SetupAudioThread(TAudioThreadKind::Driver);
     int32_t index = 0;
     while (FRunning.load(std::memory_order_acquire)) {
       Switch(index);

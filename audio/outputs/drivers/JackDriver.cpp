@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "audio/core/ThreadSetup.h"
 #include "audio/lib/jack/JackHandles.h"
 
 namespace lirvo::jack {
@@ -54,7 +55,10 @@ class TJackDriver final : public TAsioHostObject {
 
   // --- IAsioHost ---
 
-  ASIOBool init(void* SysHandle) override { return FServerGone.load() ? ASIOFalse : ASIOTrue; }
+  ASIOBool init(void* SysHandle) override {
+    SetAudioServer(TAudioServer::Jack, ClientRealtimePriority(FClient.get()));
+    return FServerGone.load() ? ASIOFalse : ASIOTrue;
+  }
 
   void getDriverName(char* Name) override { CopyAsioText(Name, 32, FName); }
 
