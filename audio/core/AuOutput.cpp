@@ -14,6 +14,9 @@ namespace {
 // abandons it.
 constexpr auto kStopWait = std::chrono::milliseconds(100);
 constexpr auto kPauseWait = std::chrono::milliseconds(5000);
+// For the waits without a time-out that go through the dispatcher: they wake
+// on notifications only.
+constexpr auto kNoTimeout = std::chrono::hours(24);
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -108,7 +111,7 @@ void TAuThread::WaitIdle() {
     auto idle = [this] {
       return (FPending.load() & cmdRun) == 0 && FEndedSeq.load() == FRunSeq.load();
     };
-    while (!ServeUntil(idle, std::chrono::seconds(1))) {
+    while (!ServeUntil(idle, kNoTimeout)) {
     }
     return;
   }

@@ -7,7 +7,9 @@
 // under FMutex; synchronous commands wait on FCond for the thread's
 // acknowledgement. The run loop reads an atomic mirror of the command word
 // between blocks and takes the mutex only when a command is pending, so a
-// run that nobody disturbs never locks.
+// run that nobody disturbs never locks. Only the end of a run (after
+// FinishOutput) takes FMutex and wakes the waiters, the UI dispatcher's
+// included.
 //
 // Runs are numbered from 1 in the order the thread starts them; the output's
 // events carry that number, so a synchronous stop can drop the events of the

@@ -12,6 +12,9 @@ namespace {
 std::mutex gEventHandlerCS;  // guards the two below
 TEventHandler* gEventHandler = nullptr;
 int32_t gEventHandlerRefCount = 0;
+// For the waits without a time-out that go through the dispatcher: they wake
+// on notifications only.
+constexpr auto kNoTimeout = std::chrono::hours(24);
 
 }  // namespace
 
@@ -50,7 +53,7 @@ TEventHandler::~TEventHandler() {
   // The thread may be blocked in a delivery to the UI thread: serve it while
   // waiting when we are the UI thread.
   if (IsUiThread()) {
-    while (!ServeUntil([this] { return FFinished.load(); }, std::chrono::seconds(1))) {
+    while (!ServeUntil([this] { return FFinished.load(); }, kNoTimeout)) {
     }
   }
   FThread.join();
@@ -134,8 +137,7 @@ void TEventHandler::Purge(TComponent* Sender) {
   }
   Wake();
   if (IsUiThread()) {
-    while (!ServeUntil([this, Sender] { return FCurrentSender.load() != Sender; },
-                       std::chrono::seconds(1))) {
+    while (!ServeUntil([this, Sender] { return FCurrentSender.load() != Sender; }, kNoTimeout)) {
     }
   } else {
     std::unique_lock<std::mutex> lock(CS);
