@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cmath>
 #include <exception>
 
@@ -9,8 +10,13 @@
 namespace lirvo {
 
 namespace {
-// How long a synchronous stop or a pause waits between looks at the thread.
-constexpr auto kPollStep = std::chrono::milliseconds(1);
+// The longest a synchronous stop waits for the run to end before it
+// abandons it.
+constexpr auto kStopWait = std::chrono::milliseconds(100);
+constexpr auto kPauseWait = std::chrono::milliseconds(5000);
+// For the waits without a time-out that go through the dispatcher: they wake
+// on notifications only.
+constexpr auto kNoTimeout = std::chrono::hours(24);
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -21,164 +27,241 @@ TAuThread::TAuThread(TAuOutput* AParent) : Parent(AParent) {
   // The owner may set the priority right after construction: wait until the
   // thread has published its id and is asleep.
   std::unique_lock<std::mutex> lock(FMutex);
-  FCond.wait(lock, [this] { return Sleeping.load(); });
+  FCond.wait(lock, [this] { return FState != TState::Starting; });
 }
 
 TAuThread::~TAuThread() {
   Terminate();
 }
 
+void TAuThread::SetCommands(uint32_t Value) {
+  FCommands = Value;
+  FPending.store(Value, std::memory_order_release);
+}
+
+bool TAuThread::IdleLocked() const {
+  return !FRunActive && (FCommands & cmdRun) == 0 && FEndedSeq.load() == FRunSeq.load();
+}
+
 void TAuThread::Terminate() {
   {
     std::lock_guard<std::mutex> lock(FMutex);
-    FTerminated = true;
-    FWake = true;
+    SetCommands((FCommands & ~cmdRun) | cmdTerminate | cmdStop);
   }
   FCond.notify_all();
   if (FThread.joinable()) FThread.join();
 }
 
-void TAuThread::RequestRun() {
-  const bool self = std::this_thread::get_id() == FThread.get_id();
+TAuThread::TRunRequest TAuThread::RequestRun(bool HasInput) {
+  const bool self = OnThread();
   std::unique_lock<std::mutex> lock(FMutex);
-  Stopped = false;
-  Stop = false;
-  AbortDevice = false;
-  SetPause = false;
-  FRunRequested = true;
+  if (FCommands & cmdTerminate) return TRunRequest::Busy;
+  if (Parent->Busy) {
+    // Only a run abandoned by a timed-out stop lets a new one wait its turn.
+    if (!FAbandoned || (FCommands & cmdRun)) return TRunRequest::Busy;
+    if (!HasInput) return TRunRequest::NoInput;
+    SetCommands(FCommands | cmdRun);
+    return TRunRequest::Queued;
+  }
+  if (!HasInput) return TRunRequest::NoInput;
+  Parent->Busy = true;
+  SetCommands(FCommands | cmdRun);
   FCond.notify_all();
   // Return once the thread has taken the request, so that a Stop right after
-  // Run sees the run. (Run from the thread's own OnSyncDone cannot wait: the
-  // thread takes the request when the current run has ended.)
-  if (self) return;
-  FCond.wait(lock, [this] { return !FRunRequested || FTerminated; });
+  // Run sees the run. From the thread itself the run follows this one.
+  if (self) return TRunRequest::Started;
+  FCond.wait(lock, [this] { return (FCommands & (cmdRun | cmdTerminate)) != cmdRun; });
+  return TRunRequest::Started;
 }
 
-void TAuThread::SoftWake() {
+uint64_t TAuThread::RequestStop(bool AbortDevice) {
+  uint64_t seq;
   {
     std::lock_guard<std::mutex> lock(FMutex);
-    FWake = true;
+    // A run requested and not yet taken never starts; when no run is active
+    // nothing else would clear its Busy.
+    if ((FCommands & cmdRun) && !FRunActive) Parent->Busy = false;
+    uint32_t c = (FCommands & ~(cmdRun | cmdPause)) | cmdStop;
+    if (AbortDevice) c |= cmdAbort;
+    // A queued run that never started ends with the stop; its Busy goes with
+    // the run it waited for.
+    SetCommands(c);
+    seq = FRunSeq.load();
   }
   FCond.notify_all();
+  return seq;
 }
 
-void TAuThread::WakeFromPause() {
+bool TAuThread::WaitRunEnded(uint64_t Seq, std::chrono::milliseconds Timeout) {
+  auto ended = [this, Seq] { return FEndedSeq.load() >= Seq; };
+  if (IsUiThread()) return ServeUntil(ended, Timeout);
   std::unique_lock<std::mutex> lock(FMutex);
-  FWake = true;
-  FCond.notify_all();
-  FCond.wait(lock, [this] { return !Paused.load() || FTerminated; });
+  return FCond.wait_for(lock, Timeout, ended);
 }
 
-bool TAuThread::WaitForPause() {
-  std::unique_lock<std::mutex> lock(FMutex);
-  return FCond.wait_for(lock, std::chrono::milliseconds(5000),
-                        [this] { return Paused.load() || Sleeping.load() || FTerminated; });
+void TAuThread::Abandon(uint64_t Seq) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FRunActive && FRunSeq.load() == Seq) FAbandoned = true;
 }
 
-bool TAuThread::WaitSleeping(std::chrono::milliseconds Timeout) {
-  std::unique_lock<std::mutex> lock(FMutex);
-  return FCond.wait_for(lock, Timeout, [this] { return Sleeping.load() && !FRunRequested; });
-}
-
-void TAuThread::SoftSleep() {
-  std::unique_lock<std::mutex> lock(FMutex);
-  Sleeping = true;
-  FCond.notify_all();
-  FCond.wait(lock, [this] { return FRunRequested || FTerminated; });
-  Sleeping = false;
-  if (FRunRequested) {
-    // A stop requested while asleep belongs to no run.
-    Stop = false;
-    FRunRequested = false;
+void TAuThread::WaitIdle() {
+  if (OnThread()) return;
+  if (IsUiThread()) {
+    // IdleLocked needs the lock; its parts are mirrored in atomics.
+    auto idle = [this] {
+      return (FPending.load() & cmdRun) == 0 && FEndedSeq.load() == FRunSeq.load();
+    };
+    while (!ServeUntil(idle, kNoTimeout)) {
+    }
+    return;
   }
+  std::unique_lock<std::mutex> lock(FMutex);
+  FCond.wait(lock, [this] { return IdleLocked() || (FCommands & cmdTerminate); });
+}
+
+bool TAuThread::RequestPause() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  if (!FRunActive) return true;
+  SetCommands(FCommands | cmdPause);
+  const uint64_t seq = FRunSeq.load();
+  return FCond.wait_for(lock, kPauseWait, [this, seq] {
+    return FState == TState::Paused || !FRunActive || FRunSeq.load() != seq ||
+           (FCommands & cmdTerminate);
+  });
+}
+
+void TAuThread::Resume() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  if (FState != TState::Paused) return;
+  SetCommands(FCommands | cmdResume);
+  FCond.notify_all();
+  FCond.wait(lock, [this] { return FState != TState::Paused; });
+}
+
+void TAuThread::PauseHere() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  SetCommands(FCommands & ~(cmdPause | cmdResume));
+  if (FCommands & cmdStop) return;
+  FState = TState::Paused;
+  FPausedMirror = true;
+  FCond.notify_all();
+  FCond.wait(lock, [this] { return (FCommands & (cmdResume | cmdStop | cmdTerminate)) != 0; });
+  SetCommands(FCommands & ~cmdResume);
+  FState = TState::Running;
+  FPausedMirror = false;
   FCond.notify_all();
 }
 
-void TAuThread::SoftPause() {
-  std::unique_lock<std::mutex> lock(FMutex);
-  FWake = false;
-  Paused = true;
+bool TAuThread::TakeRun(std::unique_lock<std::mutex>& Lock) {
+  FState = TState::Sleeping;
   FCond.notify_all();
-  FCond.wait(lock, [this] { return FWake || Stop.load() || FTerminated; });
-  FWake = false;
-  Paused = false;
+  FCond.wait(Lock, [this] { return (FCommands & (cmdRun | cmdTerminate)) != 0; });
+  if (FCommands & cmdTerminate) return false;
+  // A stop or pause recorded between runs belongs to no run.
+  SetCommands(FCommands & ~(cmdRun | cmdStop | cmdAbort | cmdPause | cmdResume));
+  FRunActive = true;
+  FAbandoned = false;
+  FRunSeq.fetch_add(1);
+  FState = TState::Running;
   FCond.notify_all();
+  return true;
 }
 
 void TAuThread::Execute() {
   SetupAudioThread(TAudioThreadKind::Playback);
   FTid = CurrentTid();
-  SoftSleep();
-  while (!FTerminated) {
-    DoRun();
-    std::unique_lock<std::mutex> lock(FMutex);
-    if (FRunRequested) {
-      // A new Run arrived while this one was ending: go straight on.
-      FRunRequested = false;
-      Stop = false;
-      FCond.notify_all();
-      continue;
-    }
-    Stopped = true;
+  FThreadId = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(FMutex);
+  while (TakeRun(lock)) {
+    const uint64_t seq = FRunSeq.load();
     lock.unlock();
-    if (FTerminated) break;
-    SoftSleep();
+    DoRun(seq);
+    EndRun(seq);
+    lock.lock();
   }
-  Sleeping = true;
+  FState = TState::Sleeping;
   FCond.notify_all();
 }
 
-void TAuThread::DoRun() {
+void TAuThread::DoRun(uint64_t Seq) {
   TAuOutput* out = Parent;
+  TAuOutput::TEventSlot& slot = out->FEventSlot;
+  TEventHandler* events = out->FEvents;
   bool more = true;
   try {
     out->PrepareOutput();
     out->CanOutput = true;
-    // SetPause was cleared by Run: a Pause asked for during PrepareOutput
-    // still pauses this run.
-    while (more && !Stop) {
-      int32_t p = out->Progress();
-      if (p != out->CurProgr.load()) {
-        out->CurProgr = p;
-        if (out->OnProgress()) {
-          if (TEventHandler* eh = EventHandler()) eh->PostOnProgress(out);
-        }
+    // Between blocks: one atomic load when nobody asks anything; no lock, no
+    // allocation and no call into handlers on this path.
+    for (;;) {
+      uint32_t cmd = FPending.load(std::memory_order_acquire);
+      if (cmd & cmdStop) break;
+      if (cmd & cmdPause) {
+        PauseHere();
+        continue;
       }
-      if (SetPause.exchange(false)) SoftPause();
-      more = out->WriteBlock(Stop && AbortDevice);
+      const int32_t p = out->Progress();
+      if (p != out->CurProgr.load(std::memory_order_relaxed)) {
+        out->CurProgr.store(p, std::memory_order_relaxed);
+        slot.PostProgress(Seq);
+        if (events) events->Wake();
+      }
+      if (!out->WriteBlock(false)) {
+        more = false;
+        break;
+      }
     }
-    if (Stop && AbortDevice && more) out->WriteBlock(true);
-    Stop = false;
+    const uint32_t cmd = FPending.load(std::memory_order_acquire);
+    if (more && (cmd & cmdStop) && (cmd & cmdAbort)) out->WriteBlock(true);
   } catch (const std::exception& e) {
     out->SetExceptionMessage(e.what());
-    if (TThreadExceptionEvent h = out->OnThreadException()) {
-      if (TEventHandler* eh = EventHandler()) eh->PostGenericEvent(out, std::move(h));
-    }
-    Stop = true;
+    slot.ErrorRun.store(Seq, std::memory_order_release);
   } catch (...) {
     out->SetExceptionMessage("Unknown error");
-    if (TThreadExceptionEvent h = out->OnThreadException()) {
-      if (TEventHandler* eh = EventHandler()) eh->PostGenericEvent(out, std::move(h));
-    }
-    Stop = true;
+    slot.ErrorRun.store(Seq, std::memory_order_release);
   }
-  out->EndRun();
-  if (TOutputDoneEvent h = out->OnSyncDone()) {
-    try {
-      h(out);
-    } catch (...) {
-      // A handler's failure must not unwind through the thread.
+}
+
+void TAuThread::EndRun(uint64_t Seq) {
+  TAuOutput* out = Parent;
+  out->FinishRun();
+  bool abandoned;
+  {
+    // Busy and the abandoned mark change together, under the lock Run
+    // decides under: a Run never sees a half-ended run.
+    std::lock_guard<std::mutex> lock(FMutex);
+    abandoned = FAbandoned;
+    FAbandoned = false;
+    FRunActive = false;
+    if ((FCommands & cmdRun) == 0) out->Busy = false;
+  }
+  // The stopper of an abandoned run has moved on; nobody waits for its end.
+  if (!abandoned) {
+    if (TOutputDoneEvent h = out->OnSyncDone()) {
+      try {
+        h(out);
+      } catch (...) {
+        // A handler's failure must not unwind through the thread.
+      }
     }
   }
-  if (TEventHandler* eh = EventHandler()) eh->PostOnDone(out, this);
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FEndedSeq.store(Seq);
+  }
+  FCond.notify_all();
+  WakeUiWaiters();
+  out->FEventSlot.EndedRun.store(Seq, std::memory_order_release);
+  if (TEventHandler* events = out->FEvents) events->Wake();
 }
 
 // ---------------------------------------------------------------------------
 // TAuOutput
 
 TAuOutput::TAuOutput(TComponent* AOwner) : TComponent(AOwner) {
-  AcquireEventHandler();
+  FEvents = AcquireEventHandler();
   FEventHandlerAcquired = true;
+  FEvents->AddOutput(this);
   FThread = std::make_unique<TAuThread>(this);
 }
 
@@ -186,6 +269,7 @@ TAuOutput::~TAuOutput() {
   EndThread();
   if (FEventHandlerAcquired) {
     FEventHandlerAcquired = false;
+    FEvents = nullptr;
     ReleaseEventHandler();
   }
 }
@@ -198,7 +282,7 @@ void TAuOutput::EndThread() {
     // Going away: nothing to report to.
   }
   FThread->Terminate();
-  if (TEventHandler* eh = EventHandler()) eh->Purge(this);
+  if (FEvents) FEvents->Purge(this);
   FThread.reset();
   // Links to this output's input are dropped with it.
   NotifyRemoval();
@@ -208,6 +292,8 @@ void TAuOutput::SetInput(TAuInput* Value) {
   TAuInput* old = FInput.load();
   if (Busy) {
     Stop(false);
+    // A stop that timed out left the run pulling the old input: wait for it.
+    if (FThread) FThread->WaitIdle();
     if (old && old != Value) RemoveFreeNotification(old);
     FInput = Value;
     if (Value) FreeNotification(Value);
@@ -228,13 +314,21 @@ void TAuOutput::Notification(TComponent* AComponent, TOperation Operation) {
 }
 
 void TAuOutput::Run() {
-  std::lock_guard<std::mutex> lock(RunCS);
+  // From the playback thread (OnSyncDone) RunCS may be held by a Run on
+  // another thread that waits for this thread to take its request.
+  std::unique_lock<std::mutex> lock(RunCS, std::defer_lock);
+  if (!FThread || !FThread->OnThread()) lock.lock();
   SetExceptionMessage("");
-  if (Busy) throw EAuException("Component is Busy");
-  if (!FInput.load()) throw EAuException("Input is not assigned");
   if (!FThread) throw EAuException("Component is Busy");
-  Busy = true;
-  FThread->RequestRun();
+  switch (FThread->RequestRun(FInput.load() != nullptr)) {
+    case TAuThread::TRunRequest::Busy:
+      throw EAuException("Component is Busy");
+    case TAuThread::TRunRequest::NoInput:
+      throw EAuException("Input is not assigned");
+    case TAuThread::TRunRequest::Started:
+    case TAuThread::TRunRequest::Queued:
+      break;
+  }
 }
 
 void TAuOutput::Stop(bool Async) {
@@ -249,47 +343,31 @@ void TAuOutput::StopInternal(bool Async, bool AbortDevice) {
   FStopped = true;
   TAuThread* t = FThread.get();
   if (!t) return;
-  t->DoNotify = Async;
-  t->AbortDevice = AbortDevice;
-  t->Stop = true;
-  if (t->Paused) t->SoftWake();
+  const uint64_t seq = t->RequestStop(AbortDevice);
+  // Drop the stopped runs' events before anything can wait: a delivery
+  // already on its way checks this on the UI thread.
+  if (!Async) {
+    uint64_t cur = FDropUpTo.load();
+    while (cur < seq && !FDropUpTo.compare_exchange_weak(cur, seq)) {
+    }
+  }
   WakeForStop();
   if (TAuInput* in = FInput.load()) in->BreakWait();
-  if (Async) return;
-
-  // An end-of-run event posted before this point must not be delivered.
-  FSyncStops.fetch_add(1);
-  TEventHandler* eh = EventHandler();
-  if (eh) {
-    eh->BlockEvents(this);
-    eh->ClearEvents(this);
-  }
-  const bool onUi = IsUiThread();
-  // Wait for the thread to sleep. On the UI thread keep serving the event
-  // thread, which may be blocked delivering to us.
-  while (!t->WaitSleeping(kPollStep)) {
-    if (t->Paused) t->SoftWake();
-    if (onUi) CheckSynchronize(std::chrono::milliseconds(0));
-  }
-  if (eh) {
-    eh->ClearEvents(this);
-    eh->UnblockEvents(this);
-  }
-  t->DoNotify = true;
+  if (Async || seq == 0 || t->OnThread()) return;
+  if (!t->WaitRunEnded(seq, kStopWait)) t->Abandon(seq);
 }
 
 void TAuOutput::Pause() {
   if (!FInput.load()) throw EAuException("Input is not assigned.");
   if (!Busy) return;
-  FThread->SetPause = true;
-  FThread->WaitForPause();
+  FThread->RequestPause();
   if (TAuInput* in = FInput.load()) in->_Pause();
 }
 
 void TAuOutput::Resume() {
-  if (!Busy || !FThread->Paused) return;
+  if (!Busy || !FThread->Paused()) return;
   if (TAuInput* in = FInput.load()) in->_Resume();
-  FThread->WakeFromPause();
+  FThread->Resume();
 }
 
 void TAuOutput::BlockingRun() {
@@ -306,8 +384,7 @@ void TAuOutput::BlockingRun() {
   EndRun();
 }
 
-void TAuOutput::EndRun() {
-  if (!Busy) return;
+void TAuOutput::FinishRun() noexcept {
   try {
     CanOutput = false;
     FinishOutput();
@@ -315,12 +392,17 @@ void TAuOutput::EndRun() {
   } catch (...) {
     // The output becomes idle whatever the device did while closing.
   }
+}
+
+void TAuOutput::EndRun() {
+  if (!Busy) return;
+  FinishRun();
   Busy = false;
 }
 
 TOutputStatus TAuOutput::Status() const {
   if (!Busy) return tosIdle;
-  if (FThread && FThread->Paused) return tosPaused;
+  if (FThread && FThread->Paused()) return tosPaused;
   return tosPlaying;
 }
 
@@ -353,11 +435,11 @@ void TAuOutput::SetExceptionMessage(const std::string& Message) {
 }
 
 int32_t TAuOutput::Delay() const {
-  return FThread ? FThread->Delay.load() : 0;
+  return FThread ? FThread->Delay() : 0;
 }
 
 void TAuOutput::SetDelay(int32_t Value) {
-  if (FThread && Value <= 100) FThread->Delay = Value;
+  if (FThread && Value <= 100) FThread->SetDelay(Value);
 }
 
 TThreadPriority TAuOutput::ThreadPriority() const {

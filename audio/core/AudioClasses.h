@@ -32,6 +32,7 @@ using TThreadExceptionEvent = TNotifyEvent;
 using TGenericEvent = TNotifyEvent;
 
 class TAuThread;
+class TEventHandler;
 
 // ---------------------------------------------------------------------------
 // TAuInput: anything that produces PCM on request.
@@ -225,10 +226,16 @@ class TAuConverter : public TAuInput {
 // A run: Run wakes the playback thread, which calls PrepareOutput once, then
 // WriteBlock until it returns false or a stop is asked for, then
 // FinishOutput (also after a failed PrepareOutput), then OnSyncDone, then
-// posts OnDone. An exception on the playback thread ends the run: its text
-// becomes ExceptionMessage and OnThreadException is posted before OnDone.
-// A stop is looked at only between two WriteBlock calls: today nothing
-// interrupts a WriteBlock that waits for the device or for the input.
+// announces OnDone. An exception on the playback thread ends the run: its text
+// becomes ExceptionMessage and OnThreadException is delivered before OnDone.
+// A stop is looked at between two WriteBlock calls; WakeForStop and the
+// input's BreakWait cut short the waits of an output and input that honour
+// them.
+//
+// Events leave the playback thread without a lock or an allocation: the run
+// loop stores "progress changed in run N", "run N failed" and "run N ended"
+// in this output's own atomics and wakes the event thread, which looks up
+// the handlers and delivers them on the UI thread.
 //
 // Every concrete output must call EndThread() first in its destructor, so the
 // playback thread is stopped and joined before the output's own members go.
@@ -239,8 +246,11 @@ class TAuOutput : public TComponent {
 
   TAuInput* Input() const { return FInput.load(); }
   // When busy: Stop(false), store, Run; otherwise just store. UI thread;
-  // blocks like Stop(false). Throws what Run throws; the new input is stored
-  // and the output is then idle. Setting nullptr while busy stops for good.
+  // blocks like Stop(false), and when that stop timed out it also waits
+  // (without a time-out) until the abandoned run has ended, so the input is
+  // never swapped under a run that still pulls it. Throws what Run throws;
+  // the new input is stored and the output is then idle. Setting nullptr
+  // while busy stops for good.
   // The input's destruction calls SetInput(nullptr) on the destroying thread.
   virtual void SetInput(TAuInput* Value);
 
@@ -248,24 +258,26 @@ class TAuOutput : public TComponent {
   // is in progress, or the thread has ended) or "Input is not assigned";
   // nothing changes then, except that ExceptionMessage is cleared first.
   // Returns as soon as the thread has taken the request (after the previous
-  // run's OnSyncDone and OnDone posting when that run is still ending);
-  // called from the output's own OnSyncDone it returns at once. Failures of
-  // the run itself do not reach Run: see the run above.
+  // run's OnSyncDone when that run is still ending); called from the output's
+  // own OnSyncDone it returns at once. After a synchronous stop that timed
+  // out (see Stop) it does not raise Busy: the run is queued and starts as
+  // soon as the abandoned run has ended. Failures of the run itself do not
+  // reach Run: see the run above.
   void Run();
   // Asynchronous: the run ends after the block in progress and OnDone follows.
-  // Synchronous: returns when the thread sleeps; queued events of this output
-  // are dropped and no OnDone is delivered. On the UI thread it keeps running
-  // synchronous calls from other threads while it waits.
-  // Any thread but the playback thread; never throws. Today the synchronous
-  // wait has no time-out of its own: it lasts as long as the WriteBlock in
-  // progress (a device wait, bounded only by the output's own time-outs) or
-  // an input that never returns. From the output's own OnSyncDone it would
-  // wait for itself and never return. On an idle output it marks the
-  // output stopped and (synchronous) drops its queued events.
+  // Synchronous: waits up to 100 ms for the run to end; the pending and later
+  // events of the runs it stopped are dropped (no OnDone), those of later runs
+  // are not. When the run does not end in time (a device or a source that
+  // ignores the wake-ups) the run is abandoned: Stop returns, Busy stays true
+  // until the thread has really ended it, the run's OnSyncDone is skipped and
+  // a Run meanwhile is queued. On the UI thread it keeps running synchronous
+  // calls from other threads while it waits. From the playback thread itself
+  // (OnSyncDone, WriteBlock) it records the stop and returns at once.
+  // Any thread; never throws. On an idle output it marks the output stopped
+  // and (synchronous) drops the pending events of the last run.
   void Stop(bool Async = true);
   // Like Stop, but the device is stopped at once instead of being drained
-  // (WriteBlock is called with Abort = true). No thread is ever killed. The
-  // WriteBlock in progress is still waited for.
+  // (WriteBlock is called with Abort = true). No thread is ever killed.
   void Abort(bool Async = false);
   // Pauses between two blocks (waits at most 5 s), then pauses the input.
   // Outputs that must also pause their device override both and call these.
@@ -306,9 +318,9 @@ class TAuOutput : public TComponent {
   // Handlers. Set on the UI thread; OnSyncDone runs on the playback thread,
   // the others on the UI thread. Setting takes a short lock: any thread.
   // OnSyncDone runs after FinishOutput, with the output already idle; what
-  // it throws is dropped. OnDone and OnProgress are looked up when they are
-  // delivered, OnThreadException's handler is the one set when the error
-  // happened; a delivery may come after the next run has started.
+  // it throws is dropped. OnDone, OnProgress and OnThreadException are looked
+  // up by the event thread when they are delivered (the playback thread never
+  // touches them); a delivery may come after the next run has started.
   void SetOnDone(TOutputDoneEvent Handler);
   void SetOnProgress(TOutputProgressEvent Handler);
   void SetOnThreadException(TThreadExceptionEvent Handler);
@@ -359,22 +371,55 @@ class TAuOutput : public TComponent {
   std::atomic<TAuInput*> FInput{nullptr};
   std::atomic<bool> Busy{false};
   std::mutex RunCS;
-  // Counts synchronous stops; an end-of-run event posted before the latest
-  // one is not delivered.
-  std::atomic<uint64_t> FSyncStops{0};
 
  private:
   friend class TAuThread;
   friend class TEventHandler;
 
+  // This output's events on their way to the event thread. The playback
+  // thread stores run numbers; the event thread takes them.
+  struct TEventSlot {
+    // Progress changes, one entry (the run's number) each: a single-producer
+    // single-consumer ring, so that every change is delivered while the
+    // event thread keeps up. A change that finds it full is folded into
+    // ProgressOverflow (delivered once).
+    static constexpr uint32_t kProgressRing = 256;
+    uint64_t ProgressRuns[kProgressRing] = {};  // published by ProgressHead
+    std::atomic<uint32_t> ProgressHead{0};      // written by the playback thread
+    std::atomic<uint32_t> ProgressTail{0};      // written by the event thread
+    std::atomic<uint64_t> ProgressOverflow{0};  // non-zero: a folded change of that run
+    std::atomic<uint64_t> ErrorRun{0};          // the latest run that ended with an error
+    std::atomic<uint64_t> EndedRun{0};          // the latest run that has ended
+    uint64_t DeliveredEnd = 0;                  // event thread only
+
+    // Playback thread: lock-free, no allocation.
+    void PostProgress(uint64_t Run) noexcept {
+      const uint32_t head = ProgressHead.load(std::memory_order_relaxed);
+      if (head - ProgressTail.load(std::memory_order_acquire) >= kProgressRing) {
+        ProgressOverflow.store(Run, std::memory_order_release);
+        return;
+      }
+      ProgressRuns[head % kProgressRing] = Run;
+      ProgressHead.store(head + 1, std::memory_order_release);
+    }
+  };
+
   void SetExceptionMessage(const std::string& Message);
   void StopInternal(bool Async, bool AbortDevice);
+  // FinishOutput with its exceptions swallowed; leaves Busy alone.
+  void FinishRun() noexcept;
 
   mutable std::mutex FHandlersCS;  // guards the four handlers
   TOutputDoneEvent FOnDone;
   TOutputDoneEvent FOnSyncDone;
   TOutputProgressEvent FOnProgress;
   TThreadExceptionEvent FOnThreadException;
+  // Events of runs up to this number are not delivered (synchronous stops).
+  std::atomic<uint64_t> FDropUpTo{0};
+  TEventSlot FEventSlot;
+  // The event thread, acquired for this output's whole life, so the playback
+  // thread reaches it without the global lock.
+  TEventHandler* FEvents = nullptr;
   std::unique_ptr<TAuThread> FThread;
   bool FEventHandlerAcquired = false;
 };

@@ -3,28 +3,34 @@
 // thread (synchronously, through the UI dispatcher) and runs non-GUI jobs
 // itself. Created by the first output, destroyed with the last.
 //
-// Threads: the Post* calls come from playback threads, the event thread and
-// the UI thread; ClearEvents/BlockEvents/UnblockEvents from the UI thread. CS
-// is a leaf lock held only for list operations; handlers run without it.
+// Two ways in. The outputs' own events (progress, error, end of run) are not
+// queued: each output keeps them in its event slot (atomics) and calls Wake,
+// which neither locks nor allocates, so the playback thread can call it
+// between two blocks. Generic and non-GUI events from other threads go
+// through a queue under CS.
+//
+// Threads: Post* from any thread but the playback threads' run loops; Wake
+// from any thread; AddOutput/Purge on the thread that creates or destroys
+// the component. CS is a leaf lock held only for list operations; handlers
+// run without it.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "audio/core/AudioClasses.h"
-#include "audio/core/SyncEvent.h"
 
 namespace lirvo {
 
 struct TEventRecord {
   TEventType _type = etGeneric;
   TComponent* Sender = nullptr;
-  TGenericEvent Handler;        // etGeneric and etNonGUI
-  TAuThread* Thread = nullptr;  // etOnDone: the thread whose run ended
-  uint64_t StopGeneration = 0;  // etOnDone: the output's synchronous-stop count at post
+  TGenericEvent Handler;  // etGeneric and etNonGUI
 };
 
 class TEventHandler {
@@ -32,8 +38,12 @@ class TEventHandler {
   TEventHandler();
   ~TEventHandler();  // ends and joins the thread
 
-  void PostOnProgress(TAuOutput* Sender);
-  void PostOnDone(TAuOutput* Sender, TAuThread* Thread);
+  // An output whose event slot the thread is to watch, until Purge.
+  void AddOutput(TAuOutput* Output);
+  // Something for the thread to look at: lock-free, never blocks, never
+  // allocates (an atomic counter and a futex wake).
+  void Wake() noexcept;
+
   void PostGenericEvent(TComponent* Sender, TGenericEvent Handler);
   // Goes to the head of the queue.
   void PostNonGuiEvent(TComponent* Sender, TGenericEvent Handler);
@@ -42,9 +52,10 @@ class TEventHandler {
   void BlockEvents(TComponent* Sender);
   void UnblockEvents(TComponent* Sender);
 
-  // Drops Sender's queued events and waits until no event of Sender is being
-  // delivered (running the UI dispatcher meanwhile when called on the UI
-  // thread). Used before a component goes away.
+  // Drops Sender's queued events, stops watching it when it is an output,
+  // and waits until no event of Sender is being delivered (running the UI
+  // dispatcher meanwhile when called on the UI thread). Used before a
+  // component goes away.
   void Purge(TComponent* Sender);
 
   int Tid() const { return FTid.load(); }
@@ -53,12 +64,17 @@ class TEventHandler {
   void Execute();
   void Post(TEventRecord Record, bool AtHead);
   void Deliver(TEventRecord& Record);
+  // Delivers what Output's slot holds; true when it held anything.
+  bool ServeSlot(TAuOutput* Output);
+  void SetCurrent(TComponent* Sender);
 
-  std::mutex CS;                    // guards Events, BlockedSender, FCurrentSender
-  std::deque<TEventRecord> Events;  // oldest first
+  std::mutex CS;  // guards Events, FOutputs, BlockedSender and FCurrentSender's writes
+  std::condition_variable FDeliveredCV;  // FCurrentSender changed (Purge waits)
+  std::deque<TEventRecord> Events;       // oldest first
+  std::vector<TAuOutput*> FOutputs;
   TComponent* BlockedSender = nullptr;
-  TComponent* FCurrentSender = nullptr;  // sender of the record being delivered
-  TAutoResetEvent _Evt;
+  std::atomic<TComponent*> FCurrentSender{nullptr};  // sender being delivered
+  std::atomic<uint32_t> FWakeCount{0};
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
   std::atomic<int> FTid{0};
@@ -66,7 +82,8 @@ class TEventHandler {
 };
 
 // The single event thread and its reference count (guarded internally).
-void AcquireEventHandler();
+// Acquire returns the event thread, which lives until the matching Release.
+TEventHandler* AcquireEventHandler();
 void ReleaseEventHandler();
 // The current event thread, or nullptr when no output exists.
 TEventHandler* EventHandler();

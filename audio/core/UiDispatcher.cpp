@@ -80,11 +80,10 @@ void Synchronize(const std::function<void()>& Call) {
   if (item.error) std::rethrow_exception(item.error);
 }
 
-bool CheckSynchronize(std::chrono::milliseconds Timeout) {
-  Dispatcher& d = D();
-  std::unique_lock<std::mutex> lock(d.mutex);
-  if (d.calls.empty() && Timeout.count() > 0)
-    d.queued.wait_for(lock, Timeout, [&] { return !d.calls.empty(); });
+namespace {
+
+// Runs the queued calls; the lock is held on entry and on return.
+bool RunQueued(Dispatcher& d, std::unique_lock<std::mutex>& lock) {
   bool any = false;
   while (!d.calls.empty()) {
     SyncCall* item = d.calls.front();
@@ -103,6 +102,43 @@ bool CheckSynchronize(std::chrono::milliseconds Timeout) {
     d.ran.notify_all();
   }
   return any;
+}
+
+}  // namespace
+
+bool CheckSynchronize(std::chrono::milliseconds Timeout) {
+  Dispatcher& d = D();
+  std::unique_lock<std::mutex> lock(d.mutex);
+  if (d.calls.empty() && Timeout.count() > 0)
+    d.queued.wait_for(lock, Timeout, [&] { return !d.calls.empty(); });
+  return RunQueued(d, lock);
+}
+
+bool ServeUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout) {
+  Dispatcher& d = D();
+  const auto deadline = std::chrono::steady_clock::now() + Timeout;
+  std::unique_lock<std::mutex> lock(d.mutex);
+  for (;;) {
+    RunQueued(d, lock);
+    if (Done()) return true;
+    if (!d.queued.wait_until(lock, deadline, [&] { return !d.calls.empty() || Done(); }))
+      return false;
+  }
+}
+
+void WakeUiWaiters() {
+  Dispatcher& d = D();
+  {
+    // Taking the lock orders the waker's change before the waiter's next look.
+    std::lock_guard<std::mutex> lock(d.mutex);
+  }
+  d.queued.notify_all();
+}
+
+size_t PendingSyncCalls() {
+  Dispatcher& d = D();
+  std::lock_guard<std::mutex> lock(d.mutex);
+  return d.calls.size();
 }
 
 }  // namespace lirvo

@@ -11,6 +11,7 @@
 // thread it runs the call at once); CheckSynchronize only on the UI thread.
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 
 namespace lirvo {
@@ -31,5 +32,16 @@ void Synchronize(const std::function<void()>& Call);
 // Runs every queued call. Returns true when at least one ran. When Timeout is
 // positive and nothing is queued, waits up to Timeout for a call to arrive.
 bool CheckSynchronize(std::chrono::milliseconds Timeout = std::chrono::milliseconds(0));
+
+// UI thread: runs queued calls until Done() is true or Timeout passes; true
+// when Done() is. It sleeps until a call is queued or WakeUiWaiters is called,
+// never on a timer, so whoever makes Done() true calls WakeUiWaiters after.
+// Done runs under the dispatcher's lock: it must only read atomics.
+bool ServeUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout);
+// Wakes the UI thread from ServeUntil to look at its Done again. Any thread.
+void WakeUiWaiters();
+
+// Calls queued and not yet taken by the UI thread (for tests and waits).
+size_t PendingSyncCalls();
 
 }  // namespace lirvo
