@@ -53,6 +53,30 @@ class AsioOutputTest : public ::testing::Test {
     return PumpUntil([&] { return Done.load() > before; }, Timeout);
   }
 
+  // Starts a long run of Src through Out and waits for the driver's first
+  // switches: the driver is open while the run lasts.
+  void StartLongRun(TASIOAudioOut& Out, TTestSource& Src) {
+    Src.TotalBytes = int64_t{Src.Rate} * 4 * 60;
+    Out.SetInput(&Src);
+    Out.Run();
+    ASSERT_TRUE(PumpUntil([&] { return Fake().Switches.load() >= 2; }));
+  }
+
+  // The host's callbacks as a run's driver holds them (they act on the
+  // output, open or not).
+  ASIOCallbacks CallbacksOfARun(TASIOAudioOut& Out) {
+    TTestSource src;
+    StartLongRun(Out, src);
+    ASIOCallbacks cb{};
+    {
+      std::lock_guard<std::mutex> lock(Fake().CS);
+      cb = Fake().Callbacks;
+    }
+    Out.Stop(false);
+    Out.SetInput(nullptr);
+    return cb;
+  }
+
   void Configure(const std::function<void(TFakeAsioConfig&)>& Change) {
     std::lock_guard<std::mutex> lock(Fake().CS);
     Change(Fake().Config);
@@ -209,22 +233,67 @@ TEST_F(AsioOutputTest, SampleRateReadsTheOpenDriverElse44100) {
   EXPECT_FALSE(out->IsSampleRateSupported(22050));
   EXPECT_EQ(AsioHostObjectCount(), 0);  // the check closes the driver again
   out->OutputBPS();
+  EXPECT_EQ(AsioHostObjectCount(), 0);  // and so does a query
+  EXPECT_EQ(out->SampleRate(), 44100);
+  // A run's driver is open: its rate is read and set.
+  TTestSource src;
+  src.Rate = 96000;
+  StartLongRun(*out, src);
   EXPECT_EQ(out->SampleRate(), 96000);
   out->SetSampleRate(44100);
   EXPECT_EQ(out->SampleRate(), 44100);
+  out->Stop(false);
+  EXPECT_EQ(out->SampleRate(), 44100);
 }
 
-TEST_F(AsioOutputTest, SetupDialogLeavesTheDriverOpenAndReleaseClosesIt) {
+// The dialog and every query that opens the driver release it again at once
+// (a held hardware device refuses every other program), but leave a run's
+// driver open and the run playing.
+TEST_F(AsioOutputTest, SetupDialogAndQueriesReleaseTheDriverTheyOpened) {
   auto out = MakeOutput();
   int window = 0;
   out->SetASIOForm(&window);
-  out->ShowSetupDlg();
+  const struct {
+    const char* Name;
+    std::function<void()> Call;
+    int Opens;  // driver objects created by the call on an idle output
+  } cases[] = {
+      {"setup dialog",
+       [&] {
+         out->ShowSetupDlg();
+         EXPECT_EQ(Fake().InitHandle, &window);
+       },
+       1},
+      {"latency", [&] { EXPECT_EQ(out->Latency(), 2u * 1024 + 7); }, 1},
+      {"channels", [&] { EXPECT_EQ(out->MaxOutputChannels(), 2u); }, 1},
+      {"width", [&] { EXPECT_EQ(out->OutputBPS(), 32u); }, 1},
+      {"rate check", [&] { EXPECT_TRUE(out->IsSampleRateSupported(48000)); }, 1},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.Name);
+    const int before = Fake().Creations.load();
+    t.Call();
+    EXPECT_EQ(Fake().Creations.load(), before + t.Opens);
+    EXPECT_EQ(AsioHostObjectCount(), 0);
+  }
   EXPECT_EQ(Fake().ControlPanels.load(), 1);
-  EXPECT_EQ(Fake().InitHandle, &window);
-  EXPECT_EQ(AsioHostObjectCount(), 1);
-  EXPECT_EQ(out->Latency(), 2u * 1024 + 7);
-  EXPECT_EQ(out->MaxOutputChannels(), 2u);
   out->ReleaseASIODriver();
+  EXPECT_EQ(AsioHostObjectCount(), 0);
+
+  // During a run the queries use the run's driver and close nothing.
+  Configure([](TFakeAsioConfig& c) { c.Period = 2ms; });
+  TTestSource src;
+  StartLongRun(*out, src);
+  const int creations = Fake().Creations.load();
+  for (const auto& t : cases) {
+    if (std::string(t.Name) == "setup dialog") continue;
+    SCOPED_TRACE(std::string("during a run: ") + t.Name);
+    t.Call();
+    EXPECT_EQ(AsioHostObjectCount(), 1);
+  }
+  EXPECT_EQ(Fake().Creations.load(), creations);
+  EXPECT_EQ(out->Status(), tosPlaying);
+  out->Stop(false);
   EXPECT_EQ(AsioHostObjectCount(), 0);
 }
 
@@ -387,7 +456,7 @@ TEST_F(AsioOutputTest, AnUndeliverableBlockEndsTheRunWithSilenceAndTheOutputReco
 
 TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
   auto out = MakeOutput();
-  out->OutputBPS();  // open: the driver holds the callbacks
+  const ASIOCallbacks cb = CallbacksOfARun(*out);
   const struct {
     int32_t Selector, Value, Result;
   } cases[] = {
@@ -398,6 +467,7 @@ TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
       {kAsioSelectorSupported, kAsioLatenciesChanged, 1},
       {kAsioSelectorSupported, kAsioSupportsTimeInfo, 1},
       {kAsioSelectorSupported, kAsioSupportsTimeCode, 1},
+      {kAsioSelectorSupported, kAsioOverload, 1},
       {kAsioSelectorSupported, kAsioSelectorSupported, 0},
       {kAsioSelectorSupported, 99, 0},
       {kAsioEngineVersion, 0, 2},
@@ -407,11 +477,12 @@ TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
       {kAsioLatenciesChanged, 0, 1},
       {kAsioSupportsTimeInfo, 0, 1},
       {kAsioSupportsTimeCode, 0, 0},
+      {kAsioOverload, 0, 1},
       {42, 0, 0},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(std::to_string(t.Selector) + "/" + std::to_string(t.Value));
-    EXPECT_EQ(Fake().SendMessage(t.Selector, t.Value), t.Result);
+    EXPECT_EQ(cb.asioMessage(t.Selector, t.Value, nullptr, nullptr), t.Result);
   }
 }
 
@@ -422,8 +493,8 @@ TEST_F(AsioOutputTest, LatencyChangePostsItsEvent) {
     EXPECT_EQ(s, out.get());
     ++changed;
   });
-  out->OutputBPS();
-  EXPECT_EQ(Fake().SendMessage(kAsioLatenciesChanged, 0), 1);
+  const ASIOCallbacks cb = CallbacksOfARun(*out);
+  EXPECT_EQ(cb.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr), 1);
   EXPECT_TRUE(PumpUntil([&] { return changed.load() == 1; }));
 }
 
