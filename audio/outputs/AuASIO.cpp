@@ -669,7 +669,7 @@ void TASIOAudioOut::ZeroTail(int32_t Half, uint32_t FromFrame) {
 // info when the driver filled it in, else from getSamplePosition (which the
 // driver interface makes safe on the callback thread: atomics). A full queue
 // drops the record.
-void TASIOAudioOut::RecordPosition(ASIOTime* Params) noexcept {
+void TASIOAudioOut::RecordPosition(IAsioHost* Dev, ASIOTime* Params) noexcept {
   if (!FHavePositionHandler.load(std::memory_order_relaxed)) return;
   const uint32_t head = FPositionHead.load(std::memory_order_relaxed);
   if (head - FPositionTail.load(std::memory_order_acquire) >= kPositionSlots) return;
@@ -680,7 +680,7 @@ void TASIOAudioOut::RecordPosition(ASIOTime* Params) noexcept {
     pos = Params->timeInfo.samplePosition;
     stamp = Params->timeInfo.systemTime;
   } else {
-    device->getSamplePosition(&pos, &stamp);
+    Dev->getSamplePosition(&pos, &stamp);
   }
   FPositions[head % kPositionSlots] = {
       static_cast<int64_t>((static_cast<uint64_t>(pos.hi) << 32) | pos.lo),
@@ -773,7 +773,7 @@ void TASIOAudioOut::DeliverBlock(bool Direct, ASIOTime* Params) noexcept {
   }
   // A short (last) block leaves silence behind it, not the half's old content.
   ZeroTail(half, done);
-  RecordPosition(Params);
+  RecordPosition(dev, Params);
   if (gOutputReadySupported.load(std::memory_order_relaxed)) {
     if (dev->outputReady() != ASE_OK) gOutputReadySupported.store(false);
   }

@@ -162,7 +162,7 @@ class TASIOAudioOut : public TAuOutput {
   void DeliverBlock(bool Direct, ASIOTime* Params) noexcept;
   void WriteSilence(int32_t Half);
   void ZeroTail(int32_t Half, uint32_t FromFrame);
-  void RecordPosition(ASIOTime* Params) noexcept;
+  void RecordPosition(IAsioHost* Dev, ASIOTime* Params) noexcept;
   // Playback thread: the ring.
   void AllocateRing(bool Fresh);
   void ReleaseRing() noexcept;
