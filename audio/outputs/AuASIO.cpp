@@ -449,11 +449,12 @@ void TASIOAudioOut::ReleaseRing() noexcept {
 // Playback thread: reads the input a period at a time (the last read of a
 // period stops at its boundary), widens it to 32 bits in the staging block
 // and copies it into the ring. The last period is padded with silence.
-void TASIOAudioOut::FillRing() {
+bool TASIOAudioOut::FillRing() {
   TAuInput* in = Input();
+  bool gotSome = false;
   while (!FInputEnded && FRing) {
     const uint32_t frames = FBufferSize - static_cast<uint32_t>(FFramesWritten % FBufferSize);
-    if (FRing->FreeSpace() < frames * FFrameBytes) return;
+    if (FRing->FreeSpace() < frames * FFrameBytes) return true;
     const uint32_t inFrameBytes = BPS / 8 * FOutputChannels;
     bool eof = false;
     int32_t got = 0;
@@ -499,8 +500,10 @@ void TASIOAudioOut::FillRing() {
     }
     BumpAndWake(FWritten, FDeliveryWaits);
     // An input that gave nothing without ending is asked again next time.
-    if (got <= 0) return;
+    if (got <= 0 && !eof) return gotSome;
+    gotSome = true;
   }
+  return true;
 }
 
 // Under FDeviceCS: opens the driver for the run's rate and clears its halves.
@@ -565,11 +568,13 @@ bool TASIOAudioOut::WriteBlock(bool Abort) {
   // Loaded before the ring is looked at: a period taken after this load
   // ends the wait at once.
   const uint32_t seen = FPeriods.load();
-  FillRing();
+  const bool gotSome = FillRing();
   if (LastBlockDelivered.load()) return true;
-  // The input gave less than it was asked for without ending: ask it again
-  // (it waits itself when it has nothing).
-  if (!FInputEnded && FRing && FRing->FreeSpace() >= FBufferSize * FFrameBytes) return true;
+  // The input gave less than there is room for, without ending: ask it again
+  // at once. One that gave nothing is asked again after the next period (the
+  // ring still plays), so that it is not polled in a tight loop.
+  if (gotSome && !FInputEnded && FRing && FRing->FreeSpace() >= FBufferSize * FFrameBytes)
+    return true;
   WaitForPeriod(seen);
   return true;
 }
@@ -694,15 +699,18 @@ void TASIOAudioOut::DeliverBlock(bool Direct, ASIOTime* Params) noexcept {
   // meet a driver being closed. The direct one runs between the driver's
   // start and stop, so the driver and its buffers stay put while it runs.
   if (!Direct) {
-    const int64_t periodNs = SR ? static_cast<int64_t>(FBufferSize) * 1000000000 / SR : 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::nanoseconds(4 * periodNs + 200000000);
+    // Four periods, and some slack for a busy machine.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    bool first = true;
     for (;;) {
       const uint32_t seen = FWritten.load();
       FDeliveryWaits.store(true);
       {
         // Looked at under the driver lock: a restart may replace the ring.
         std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+        if (first && SR)
+          deadline += std::chrono::nanoseconds(int64_t{4} * FBufferSize * 1000000000 / SR);
+        first = false;
         if (!FCanDeliver.load() || !FRing || LastBlockDelivered.load() || FEndPos.load() >= 0 ||
             FRing->WritePosition() - FRing->ReadPosition() >=
                 static_cast<int64_t>(FBufferSize) * FFrameBytes)

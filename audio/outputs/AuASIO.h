@@ -168,7 +168,9 @@ class TASIOAudioOut : public TAuOutput {
   void ReleaseRing() noexcept;
   void CheckWidening() const;
   // Reads, widens and writes input into the ring while a period is free.
-  void FillRing();
+  // False when the input gave nothing (without ending) before the ring was
+  // full.
+  bool FillRing();
   // Waits until the period counter moves from Seen (or a wake-up).
   void WaitForPeriod(uint32_t Seen);
   void DrainPositions();

@@ -322,9 +322,10 @@ TEST_F(JackDriverTest, TheServersXrunsDuringARunAreCounted) {
   out->SetInput(&src);
   out->Run();
   ASSERT_TRUE(PumpUntil([&] { return src.Position() > int64_t(src.Rate) * 4 / 4; }, 10s));
-  EXPECT_EQ(out->DeviceXruns(), 0u);
+  // A busy machine may have given the (unprivileged) server xruns already.
+  const uint64_t before = out->DeviceXruns();
   staller.StallOnce(std::chrono::milliseconds(100));
-  EXPECT_TRUE(PumpUntil([&] { return out->DeviceXruns() > 0; }, 10s))
+  EXPECT_TRUE(PumpUntil([&] { return out->DeviceXruns() > before; }, 10s))
       << "the staller saw " << staller.Xruns() << " xrun(s)";
   out->Stop(false);
 }
