@@ -167,6 +167,9 @@ inline constexpr int32_t kAsioResyncRequest = 5;
 inline constexpr int32_t kAsioLatenciesChanged = 6;
 inline constexpr int32_t kAsioSupportsTimeInfo = 7;
 inline constexpr int32_t kAsioSupportsTimeCode = 8;
+// The driver missed its deadline (an xrun of the device or server); may be
+// sent from the driver's real-time thread, so the host only counts it.
+inline constexpr int32_t kAsioOverload = 15;
 
 // Result codes of the host (COM's values).
 inline constexpr int32_t S_OK = 0;

@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
+#include <linux/futex.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "audio/core/AudioProcs.h"
 #include "audio/core/EventHandler.h"
@@ -36,12 +43,36 @@ std::string Fmt(const char* Format, ...) {
   return buf;
 }
 
-// The poll interval of the read-ahead: P ms, or a yield for 0.
-void PollSleep(int32_t Ms) {
-  if (Ms <= 0)
-    std::this_thread::yield();
-  else
-    std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+                  std::atomic<uint32_t>::is_always_lock_free,
+              "a futex word must be a plain lock-free 32-bit atomic");
+
+// Sleeps while Word still holds Seen, at most TimeoutNs (< 0: no bound). A
+// timed wait, which std::atomic::wait lacks; the waking side stays lock-free.
+void FutexWait(std::atomic<uint32_t>& Word, uint32_t Seen, int64_t TimeoutNs) {
+  timespec ts{};
+  timespec* tsp = nullptr;
+  if (TimeoutNs >= 0) {
+    ts.tv_sec = static_cast<time_t>(TimeoutNs / 1000000000);
+    ts.tv_nsec = static_cast<long>(TimeoutNs % 1000000000);
+    tsp = &ts;
+  }
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&Word), FUTEX_WAIT_PRIVATE, Seen, tsp, nullptr, 0);
+}
+
+// Bumps Word and wakes its waiter, with a system call only when one waits
+// (Waits is set before the waiter looks at Word, both sequentially consistent).
+void BumpAndWake(std::atomic<uint32_t>& Word, const std::atomic<bool>& Waits) noexcept {
+  Word.fetch_add(1);
+  if (Waits.load())
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&Word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+            nullptr, 0);
+}
+
+// The ring's length in frames for Period-frame periods at Rate.
+uint32_t RingFrames(uint32_t Period, uint32_t Rate) {
+  const uint64_t wanted = std::max<uint64_t>(4ull * Period, uint64_t{Rate} * 80 / 1000);
+  return static_cast<uint32_t>((wanted + Period - 1) / Period * Period);
 }
 
 // The driver's channel buffers as typed pointers, at most kMaxAsioChannels.
@@ -73,6 +104,8 @@ TASIOAudioOut::TASIOAudioOut(TComponent* AOwner, TOutputEnvironment Env)
 TASIOAudioOut::~TASIOAudioOut() {
   EndThread();
   CloseDriver();
+  FRing.reset();
+  ReleaseRing();
   // A delivery the driver posted before it stopped must not outlive us.
   if (TEventHandler* eh = EventHandler()) eh->Purge(this);
   TASIOAudioOut* self = this;
@@ -113,25 +146,37 @@ void TASIOAudioOut::SetOnDriverReset(TGenericEvent Handler) {
 
 void TASIOAudioOut::SetOnPositionChanged(TASIOPositionEvent Handler) {
   std::lock_guard<std::mutex> lock(FPositionCS);
+  FHavePositionHandler.store(static_cast<bool>(Handler));
   FOnPositionChanged = std::move(Handler);
 }
 
+// A query opens the driver only for itself: closed again unless it was open
+// already (a run's driver stays).
 uint32_t TASIOAudioOut::OutputBPS() {
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+  const bool wasOpen = ASIOStarted;
   OpenDriver();
-  return FOutputBPS;
+  const uint32_t v = FOutputBPS;
+  if (!wasOpen) CloseDriver();
+  return v;
 }
 
 uint32_t TASIOAudioOut::MaxOutputChannels() {
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+  const bool wasOpen = ASIOStarted;
   OpenDriver();
-  return FSupportedChannels;
+  const uint32_t v = FSupportedChannels;
+  if (!wasOpen) CloseDriver();
+  return v;
 }
 
 uint32_t TASIOAudioOut::Latency() {
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+  const bool wasOpen = ASIOStarted;
   OpenDriver();
-  return FLatency;
+  const uint32_t v = FLatency;
+  if (!wasOpen) CloseDriver();
+  return v;
 }
 
 int32_t TASIOAudioOut::SampleRate() {
@@ -149,19 +194,22 @@ void TASIOAudioOut::SetSampleRate(int32_t Value) {
 
 bool TASIOAudioOut::IsSampleRateSupported(int32_t Rate) {
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+  const bool wasOpen = ASIOStarted;
   OpenDriver();
   const bool ok = device->canSampleRate(Rate) == ASE_OK;
-  CloseDriver();
+  if (!wasOpen) CloseDriver();
   return ok;
 }
 
 void TASIOAudioOut::ShowSetupDlg() {
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+  const bool wasOpen = ASIOStarted;
   CloseDriver();
   OpenDriver();
   device->controlPanel();
   CloseDriver();
-  OpenDriver();
+  // A run gets its driver back at once; otherwise the device stays free.
+  if (wasOpen) OpenDriver();
 }
 
 void TASIOAudioOut::ReleaseASIODriver() {
@@ -308,6 +356,8 @@ void TASIOAudioOut::CloseDriver() {
     device.reset();
     ++FDriverGeneration;
   }
+  // A run waiting for this driver's next period must see it gone.
+  WakePlayback();
 }
 
 // ---------------------------------------------------------------------------
@@ -328,39 +378,132 @@ void TASIOAudioOut::PrepareOutput() {
     SR = in->SampleRate();
     SetUpDriver();
     BPS = in->BitsPerSample();
-    ComputeStageWant();
     LastBlockDelivered.store(false);
     DoReset.store(false);
-    // The run's state is reset before the driver starts calling back.
     DevStopped.store(false);
-    FLastBlock.store(false);
-    _Prefetched.store(false);
-    FStageWide = false;
-    FStageOffset = 0;
-    FDeliverError.store(kNoError);
     FShortfalls.store(0);
+    FDeviceXruns.store(0);
+    FPositionTail.store(FPositionHead.load());
+    CheckWidening();
+    AllocateRing(true);
   }
-  // The first block is read before the start, so that the first switch finds
-  // it (the driver's thread never reads the input itself).
-  {
-    std::lock_guard<std::mutex> lock(ACS);
-    FillStage();
-  }
+  // The ring is filled before the start, so that the first switches find
+  // their periods (the driver's thread never reads the input itself).
+  FillRing();
   std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
   // The settings dialog may have closed the driver meanwhile.
   if (!ASIOStarted) SetUpDriver();
   StartDriver();
 }
 
-// Under FDeviceCS (playback thread): one driver buffer's worth of input, never
-// more than the staging block holds (a width the delivery refuses must not
-// overrun it either). Kept apart from FBufferSize, which the UI thread may
-// change by re-opening the driver while a fill runs.
-void TASIOAudioOut::ComputeStageWant() {
-  uint32_t want = (BPS / 8) * FBufferSize * FOutputChannels;
-  const uint32_t frame = std::max<uint32_t>(1, (BPS / 8) * FOutputChannels);
-  if (want > kPoolBlockSize) want = static_cast<uint32_t>(kPoolBlockSize - kPoolBlockSize % frame);
-  FStageWant = want;
+// Only 32-bit drivers take blocks; 16 and 24 bits are widened on the way.
+void TASIOAudioOut::CheckWidening() const {
+  if (FOutputBPS == 32 && (BPS == 16 || BPS == 24 || BPS == 32)) return;
+  throw EAuException(
+      Fmt("TASIOAudioOut cannot play %d bps stream in this set up (actual output bps is %d). "
+          "Use BPS converter.",
+          static_cast<int>(BPS), static_cast<int>(FOutputBPS)));
+}
+
+// Under FDeviceCS, driver stopped: a ring for the current period size. A new
+// stream (Fresh) starts empty, on the old storage when it has the right size.
+// A restart keeps what the ring holds, unless the period grew beyond a
+// quarter of it.
+void TASIOAudioOut::AllocateRing(bool Fresh) {
+  const uint32_t frameBytes = 4 * FOutputChannels;
+  const uint64_t bytes = uint64_t{RingFrames(FBufferSize, SR)} * frameBytes;
+  const bool usable = FRing && FFrameBytes == frameBytes;
+  if (!Fresh && usable && FRing->Capacity() >= uint64_t{4} * FBufferSize * frameBytes) return;
+  if (Fresh) {
+    FInputEnded = false;
+    FFramesWritten = 0;
+    FEndPos.store(-1);
+  }
+  if (Fresh && usable && FRing->Capacity() == bytes) {
+    FRing->Reset();
+    return;
+  }
+  // Nothing buffered survives a new ring.
+  FRing.reset();
+  ReleaseRing();
+  FFrameBytes = frameBytes;
+  FRingStorage.assign(static_cast<size_t>(bytes), 0);
+  // Locked like the pool's blocks, so that the driver's thread never faults a
+  // page in; a refusal (RLIMIT_MEMLOCK) leaves it pageable.
+  FRingLocked = mlock(FRingStorage.data(), FRingStorage.size()) == 0;
+  FRing = std::make_unique<TCircularBuffer>(FRingStorage.data(),
+                                            static_cast<uint32_t>(FRingStorage.size()));
+  if (!Fresh && FInputEnded) {
+    // The end lay in the dropped ring: the run ends at the next switch.
+    FEndPos.store(0);
+  }
+}
+
+void TASIOAudioOut::ReleaseRing() noexcept {
+  if (FRingLocked && !FRingStorage.empty()) munlock(FRingStorage.data(), FRingStorage.size());
+  FRingLocked = false;
+  FRingStorage.clear();
+  FRingStorage.shrink_to_fit();
+}
+
+// Playback thread: reads the input a period at a time (the last read of a
+// period stops at its boundary), widens it to 32 bits in the staging block
+// and copies it into the ring. The last period is padded with silence.
+bool TASIOAudioOut::FillRing() {
+  TAuInput* in = Input();
+  bool gotSome = false;
+  while (!FInputEnded && FRing) {
+    const uint32_t frames = FBufferSize - static_cast<uint32_t>(FFramesWritten % FBufferSize);
+    if (FRing->FreeSpace() < frames * FFrameBytes) return true;
+    const uint32_t inFrameBytes = BPS / 8 * FOutputChannels;
+    bool eof = false;
+    int32_t got = 0;
+    if (in)
+      got = in->FillBufferUnprotected(PoolAsioBlock, frames * inFrameBytes, eof);
+    else
+      eof = true;
+    uint32_t bytes = static_cast<uint32_t>(std::max(got, 0));
+    bytes -= bytes % inFrameBytes;
+    if (BPS == 16) {
+      Convert16To32(PoolAsioBlock, bytes);
+      bytes *= 2;
+    } else if (BPS == 24) {
+      Convert24To32(PoolAsioBlock, bytes);
+      bytes = bytes / 3 * 4;
+    }
+    uint32_t outFrames = bytes / FFrameBytes;
+    if (eof) {
+      const uint32_t pad =
+          (FBufferSize - static_cast<uint32_t>((FFramesWritten + outFrames) % FBufferSize)) %
+          FBufferSize;
+      std::memset(PoolAsioBlock + bytes, 0, static_cast<size_t>(pad) * FFrameBytes);
+      outFrames += pad;
+      bytes = outFrames * FFrameBytes;
+    }
+    // At most two pieces: up to the end of the storage, then from its start.
+    const uint8_t* src = PoolAsioBlock;
+    for (uint32_t left = bytes; left > 0;) {
+      uint8_t* dst = nullptr;
+      uint32_t room = 0;
+      FRing->ExposeSingleBufferWrite(dst, room);
+      const uint32_t n = std::min(room, left);
+      if (n == 0) break;  // cannot happen: the space was checked
+      std::memcpy(dst, src, n);
+      FRing->AddBytesWritten(n);
+      src += n;
+      left -= n;
+    }
+    FFramesWritten += outFrames;
+    if (eof) {
+      FInputEnded = true;
+      FEndPos.store(FRing->WritePosition(), std::memory_order_release);
+    }
+    BumpAndWake(FWritten, FDeliveryWaits);
+    // An input that gave nothing without ending is asked again next time.
+    if (got <= 0 && !eof) return gotSome;
+    gotSome = true;
+  }
+  return true;
 }
 
 // Under FDeviceCS: opens the driver for the run's rate and clears its halves.
@@ -376,8 +519,6 @@ void TASIOAudioOut::SetUpDriver() {
 
 // Under FDeviceCS, with the driver open and the rate set.
 void TASIOAudioOut::StartDriver() {
-  ComputeStageWant();
-  FWaitBudgetUs = SR ? static_cast<int64_t>(FBufferSize) * 500000 / SR : 0;
   FCanDeliver.store(true, std::memory_order_release);
   if (device->start() != ASE_OK) {
     FCanDeliver.store(false);
@@ -396,6 +537,8 @@ void TASIOAudioOut::RestartDriver(bool Requested) {
     CloseDriver();
     // Given the run's rate and started again, so that playback goes on.
     SetUpDriver();
+    // A new period size may need a larger ring.
+    AllocateRing(false);
     StartDriver();
   }
   if (Requested) PostHandler(&TASIOAudioOut::FOnDriverReset);
@@ -408,9 +551,9 @@ bool TASIOAudioOut::WriteBlock(bool Abort) {
       if (device) device->stop();
       DevStopped.store(true);
     }
+    DrainPositions();
     return false;
   }
-  if (FDeliverError.load() != kNoError) RaiseDeliverError();
   if (!CanOutput) return false;
   const bool reset = DoReset.exchange(false);
   bool reopened = false;
@@ -421,25 +564,63 @@ bool TASIOAudioOut::WriteBlock(bool Abort) {
   // The driver asked for a reset, or someone closed it under the run (the
   // settings dialog releases it): open, set up and start it again.
   if (reset || reopened) RestartDriver(reset);
-  const int32_t p = PollSleepMs.load();
-  // After the last block the thread polls (instead of spinning) until the
-  // driver has taken it.
-  if (FLastBlock.load()) {
-    PollSleep(p);
+  DrainPositions();
+  // Loaded before the ring is looked at: a period taken after this load
+  // ends the wait at once.
+  const uint32_t seen = FPeriods.load();
+  const bool gotSome = FillRing();
+  if (LastBlockDelivered.load()) return true;
+  // The input gave less than there is room for, without ending: ask it again
+  // at once. One that gave nothing is asked again after the next period (the
+  // ring still plays), so that it is not polled in a tight loop.
+  if (gotSome && !FInputEnded && FRing && FRing->FreeSpace() >= FBufferSize * FFrameBytes)
     return true;
-  }
-  if (_Prefetched.load(std::memory_order_acquire)) {
-    PollSleep(p);
-    return true;
-  }
-  PollSleep(p);
-  {
-    std::lock_guard<std::mutex> lock(ACS);
-    // An event-thread delivery may have filled the block meanwhile.
-    if (!_Prefetched.load()) FillStage();
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  WaitForPeriod(seen);
   return true;
+}
+
+// The playback thread sleeps until the driver takes a period (or a stop, a
+// reset or a closed driver wakes it). The bound only guards against a driver
+// that stops calling without a word: PollSleepMs, but never less than two
+// periods (a shorter one would only wake to find the ring still full), and
+// 1 s with PollSleepMs 0 (the notification alone).
+void TASIOAudioOut::WaitForPeriod(uint32_t Seen) {
+  const int32_t p = PollSleepMs.load();
+  const int64_t periodNs = SR ? static_cast<int64_t>(FBufferSize) * 1000000000 / SR : 0;
+  const int64_t timeout =
+      p > 0 ? std::max<int64_t>(int64_t{p} * 1000000, 2 * periodNs) : int64_t{1000000000};
+  FPlaybackWaits.store(true);
+  if (FPeriods.load() == Seen && !LastBlockDelivered.load() && !DoReset.load() && CanOutput.load())
+    FutexWait(FPeriods, Seen, timeout);
+  FPlaybackWaits.store(false);
+}
+
+void TASIOAudioOut::WakePlayback() noexcept {
+  BumpAndWake(FPeriods, FPlaybackWaits);
+  BumpAndWake(FWritten, FDeliveryWaits);
+}
+
+void TASIOAudioOut::WakeForStop() noexcept {
+  WakePlayback();
+}
+
+// Playback thread: hands the positions the delivery recorded to the handler.
+void TASIOAudioOut::DrainPositions() {
+  uint32_t tail = FPositionTail.load(std::memory_order_relaxed);
+  const uint32_t head = FPositionHead.load(std::memory_order_acquire);
+  if (tail == head) return;
+  std::lock_guard<std::mutex> lock(FPositionCS);
+  for (; tail != head; ++tail) {
+    const TPositionRecord r = FPositions[tail % kPositionSlots];
+    if (FOnPositionChanged) {
+      try {
+        FOnPositionChanged(this, r.Position, r.Stamp);
+      } catch (...) {
+        // The handler's failure does not end the run.
+      }
+    }
+  }
+  FPositionTail.store(tail, std::memory_order_release);
 }
 
 void TASIOAudioOut::FinishOutput() {
@@ -452,38 +633,9 @@ void TASIOAudioOut::FinishOutput() {
     }
     CloseDriver();
   }
+  DrainPositions();
   DoReset.store(false);
   if (TAuInput* in = Input()) in->Flush();
-}
-
-// Under ACS: reads one driver buffer's worth of input into the staging block.
-void TASIOAudioOut::FillStage() {
-  bool eof = false;
-  int32_t got = 0;
-  if (TAuInput* in = Input())
-    got = in->FillBufferUnprotected(PoolAsioBlock, FStageWant, eof);
-  else
-    eof = true;
-  L = static_cast<uint32_t>(std::max(got, 0));
-  if (eof) FLastBlock.store(true);
-  FStageWide = false;
-  FStageOffset = 0;
-  _Prefetched.store(true, std::memory_order_release);
-}
-
-[[noreturn]] void TASIOAudioOut::RaiseDeliverError() {
-  if (FDeliverError.load() == kBitDepthError)
-    throw EAuException(
-        Fmt("TASIOAudioOut cannot play %d bps stream in this set up (actual output bps is %d). "
-            "Use BPS converter.",
-            static_cast<int>(FErrBPS.load()), static_cast<int>(FErrOutBPS.load())));
-  std::exception_ptr e;
-  {
-    std::lock_guard<std::mutex> lock(FErrorCS);
-    e = FDeliverException;
-  }
-  if (e) std::rethrow_exception(e);
-  throw EAuException("Unknown error");
 }
 
 void TASIOAudioOut::PostHandler(TGenericEvent TASIOAudioOut::*Which) noexcept {
@@ -504,44 +656,6 @@ void TASIOAudioOut::PostHandler(TGenericEvent TASIOAudioOut::*Which) noexcept {
 // ---------------------------------------------------------------------------
 // The buffer-switch work
 
-// Waits for the read-ahead (direct processing on the driver's thread): takes
-// ACS only by try-lock and only once a block is staged. Gives up after the
-// wait budget, or at once when nothing more will come.
-bool TASIOAudioOut::WaitForStaged(std::unique_lock<std::mutex>& Lock) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(FWaitBudgetUs);
-  for (;;) {
-    if (_Prefetched.load(std::memory_order_acquire) && Lock.try_lock()) {
-      if (_Prefetched.load(std::memory_order_relaxed)) return true;
-      Lock.unlock();
-    }
-    if (LastBlockDelivered.load() || FDeliverError.load() != kNoError) return false;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-}
-
-// Under ACS: widens the staged block to the driver's 32 bits in place.
-bool TASIOAudioOut::WidenStage() {
-  if (FStageWide) return true;
-  if (BPS == 32 && FOutputBPS == 32) {
-  } else if (BPS == 16 && FOutputBPS == 32) {
-    Convert16To32(PoolAsioBlock, L);
-    L *= 2;
-  } else if (BPS == 24 && FOutputBPS == 32) {
-    Convert24To32(PoolAsioBlock, L);
-    L = L / 3 * 4;
-  } else {
-    FErrBPS.store(BPS);
-    FErrOutBPS.store(FOutputBPS);
-    FDeliverError.store(kBitDepthError);
-    return false;
-  }
-  FStageWide = true;
-  FStageFrames = L / 4 / FOutputChannels;
-  FStageOffset = 0;
-  return true;
-}
-
 void TASIOAudioOut::WriteSilence(int32_t Half) {
   ZeroTail(Half, 0);
 }
@@ -556,123 +670,151 @@ void TASIOAudioOut::ZeroTail(int32_t Half, uint32_t FromFrame) {
   }
 }
 
-void TASIOAudioOut::DeliverBlock(bool Direct) noexcept {
-  // The event-thread delivery may meet a driver being closed: it holds the
-  // driver lock. The direct one runs between the driver's start and stop, so
-  // the driver and its buffers stay put while it runs.
+// The driver's position for the half just delivered: from the switch's time
+// info when the driver filled it in, else from getSamplePosition (which the
+// driver interface makes safe on the callback thread: atomics). A full queue
+// drops the record.
+void TASIOAudioOut::RecordPosition(IAsioHost* Dev, ASIOTime* Params) noexcept {
+  if (!FHavePositionHandler.load(std::memory_order_relaxed)) return;
+  const uint32_t head = FPositionHead.load(std::memory_order_relaxed);
+  if (head - FPositionTail.load(std::memory_order_acquire) >= kPositionSlots) return;
+  ASIOSamples pos{};
+  ASIOTimeStamp stamp{};
+  if (Params && (Params->timeInfo.flags & kSamplePositionValid) &&
+      (Params->timeInfo.flags & kSystemTimeValid)) {
+    pos = Params->timeInfo.samplePosition;
+    stamp = Params->timeInfo.systemTime;
+  } else {
+    Dev->getSamplePosition(&pos, &stamp);
+  }
+  FPositions[head % kPositionSlots] = {
+      static_cast<int64_t>((static_cast<uint64_t>(pos.hi) << 32) | pos.lo),
+      static_cast<int64_t>((static_cast<uint64_t>(stamp.hi) << 32) | stamp.lo)};
+  FPositionHead.store(head + 1, std::memory_order_release);
+}
+
+void TASIOAudioOut::DeliverBlock(bool Direct, ASIOTime* Params) noexcept {
+  // The event-thread delivery waits (bounded, without any lock) for the
+  // playback thread to fill the ring, and then holds the driver lock: it may
+  // meet a driver being closed. The direct one runs between the driver's
+  // start and stop, so the driver and its buffers stay put while it runs.
+  if (!Direct) {
+    // Four periods, and some slack for a busy machine.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    bool first = true;
+    for (;;) {
+      const uint32_t seen = FWritten.load();
+      FDeliveryWaits.store(true);
+      {
+        // Looked at under the driver lock: a restart may replace the ring.
+        std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+        if (first && SR)
+          deadline += std::chrono::nanoseconds(int64_t{4} * FBufferSize * 1000000000 / SR);
+        first = false;
+        if (!FCanDeliver.load() || !FRing || LastBlockDelivered.load() || FEndPos.load() >= 0 ||
+            FRing->WritePosition() - FRing->ReadPosition() >=
+                static_cast<int64_t>(FBufferSize) * FFrameBytes)
+          break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      FutexWait(FWritten, seen, 20000000);
+    }
+    FDeliveryWaits.store(false);
+  }
   std::unique_lock<std::recursive_mutex> devLock(FDeviceCS, std::defer_lock);
   if (!Direct) devLock.lock();
   if (!FCanDeliver.load(std::memory_order_acquire)) return;
   IAsioHost* dev = device.get();
-  if (!dev) return;
+  TCircularBuffer* ring = FRing.get();
+  if (!dev || !ring) return;
   const int32_t half = BufferIndex.load() & 1;
-  if (FDeliverError.load() != kNoError) {
+  if (LastBlockDelivered.load()) {
     WriteSilence(half);
     return;
   }
-
-  std::unique_lock<std::mutex> lock(ACS, std::defer_lock);
-  if (Direct) {
-    if (!WaitForStaged(lock)) {
+  const int64_t r = ring->ReadPosition();
+  const int64_t have = ring->WritePosition() - r;
+  const int64_t end = FEndPos.load(std::memory_order_acquire);
+  if (end >= 0 && r >= end) {
+    // The previous switch delivered the last period, which the driver has
+    // now played: the run is over.
+    WriteSilence(half);
+    LastBlockDelivered.store(true);
+    BumpAndWake(FPeriods, FPlaybackWaits);
+    return;
+  }
+  uint32_t frames = FBufferSize;
+  if (have < static_cast<int64_t>(frames) * FFrameBytes) {
+    if (end >= 0 && r + have >= end) {
+      // What is left of a stream padded for a longer period (before a reset).
+      frames = static_cast<uint32_t>(have / FFrameBytes);
+    } else {
+      // The ring ran dry: silence now, the stream goes on unbroken later.
       WriteSilence(half);
-      if (!LastBlockDelivered.load() && FDeliverError.load() == kNoError) FShortfalls.fetch_add(1);
+      FShortfalls.fetch_add(1, std::memory_order_relaxed);
+      BumpAndWake(FPeriods, FPlaybackWaits);
       return;
     }
-  } else {
-    lock.lock();
-    if (!_Prefetched.load()) {
-      try {
-        FillStage();
-      } catch (...) {
-        {
-          std::lock_guard<std::mutex> elock(FErrorCS);
-          FDeliverException = std::current_exception();
-        }
-        FDeliverError.store(kExceptionError);
-        lock.unlock();
-        WriteSilence(half);
-        return;
-      }
+  }
+  // One period, in at most two pieces (the ring's end).
+  uint32_t done = 0;
+  while (done < frames) {
+    uint8_t* src = nullptr;
+    uint32_t bytes = 0;
+    ring->ExposeSingleBufferRead(src, bytes);
+    const uint32_t n = std::min(bytes / FFrameBytes, frames - done);
+    if (n == 0) {
+      ring->AddBytesRead(0);
+      break;
     }
+    void* dst[kMaxAsioChannels];
+    for (uint32_t c = 0; c < FOutputChannels; ++c)
+      dst[c] = static_cast<uint8_t*>(BufferInfo[c].buffers[half]) +
+               static_cast<size_t>(done) * FSampleBytes;
+    const auto* samples = reinterpret_cast<const int32_t*>(src);
+    if (FFloat)
+      DeinterleaveToAsioFloat(samples, dst, FOutputChannels, n);
+    else
+      DeinterleaveToAsio32(samples, dst, FOutputChannels, n);
+    ring->AddBytesRead(n * FFrameBytes);
+    done += n;
   }
-
-  if (!WidenStage()) {
-    // The block cannot be played: dropped, and the run ends at the next
-    // WriteBlock with the error.
-    _Prefetched.store(false, std::memory_order_release);
-    lock.unlock();
-    WriteSilence(half);
-    return;
-  }
-  // A block made for a larger buffer (before a reset) is delivered in parts.
-  const uint32_t frames = std::min(FStageFrames - FStageOffset, FBufferSize);
-  void* dst[kMaxAsioChannels];
-  for (uint32_t c = 0; c < FOutputChannels; ++c)
-    dst[c] = static_cast<uint8_t*>(BufferInfo[c].buffers[half]);
-  const int32_t* src = reinterpret_cast<const int32_t*>(PoolAsioBlock) +
-                       static_cast<size_t>(FStageOffset) * FOutputChannels;
-  if (FFloat)
-    DeinterleaveToAsioFloat(src, dst, FOutputChannels, frames);
-  else
-    DeinterleaveToAsio32(src, dst, FOutputChannels, frames);
   // A short (last) block leaves silence behind it, not the half's old content.
-  ZeroTail(half, frames);
-  FStageOffset += frames;
-  bool last = false;
-  if (FStageOffset >= FStageFrames) {
-    // The end flag belongs to this block: read it before the playback thread
-    // may stage the next one.
-    last = FLastBlock.load();
-    FStageWide = false;
-    _Prefetched.store(false, std::memory_order_release);
-  }
-  lock.unlock();
-
-  {
-    std::unique_lock<std::mutex> plock(FPositionCS, std::try_to_lock);
-    if (plock.owns_lock() && FOnPositionChanged) {
-      ASIOSamples pos{};
-      ASIOTimeStamp stamp{};
-      dev->getSamplePosition(&pos, &stamp);
-      const int64_t p = static_cast<int64_t>((static_cast<uint64_t>(pos.hi) << 32) | pos.lo);
-      const int64_t t = static_cast<int64_t>((static_cast<uint64_t>(stamp.hi) << 32) | stamp.lo);
-      try {
-        FOnPositionChanged(this, p, t);
-      } catch (...) {
-        // The handler's failure must not unwind into the driver.
-      }
-    }
-  }
-  if (gOutputReadySupported.load()) {
+  ZeroTail(half, done);
+  RecordPosition(dev, Params);
+  if (gOutputReadySupported.load(std::memory_order_relaxed)) {
     if (dev->outputReady() != ASE_OK) gOutputReadySupported.store(false);
   }
-  LastBlockDelivered.store(last);
+  BumpAndWake(FPeriods, FPlaybackWaits);
 }
 
 // ---------------------------------------------------------------------------
 // Callbacks
 
 void TASIOAudioOut::CbBufferSwitch(int32_t Index, ASIOBool DirectProcess) noexcept {
+  Switch(Index, DirectProcess, nullptr);
+}
+
+void TASIOAudioOut::Switch(int32_t Index, ASIOBool DirectProcess, ASIOTime* Params) noexcept {
   BufferIndex.store(Index);
   TASIOAudioOut* out = ASIOOutInstance.load();
   if (!out) return;
   if (DirectProcess == ASIOTrue) {
-    out->DeliverBlock(true);
+    out->DeliverBlock(true, Params);
   } else if (DirectProcess == ASIOFalse) {
     try {
       if (TEventHandler* eh = EventHandler())
-        eh->PostNonGuiEvent(out, [out](TComponent*) { out->DeliverBlock(false); });
+        eh->PostNonGuiEvent(out, [out](TComponent*) { out->DeliverBlock(false, nullptr); });
     } catch (...) {
       // Not posted (out of memory): this half keeps what it had.
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 
 ASIOTime* TASIOAudioOut::CbBufferSwitchTimeInfo(ASIOTime* Params, int32_t Index,
                                                 ASIOBool DirectProcess) noexcept {
+  Switch(Index, DirectProcess, Params);
   if (Params) Params->timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
-  CbBufferSwitch(Index, DirectProcess);
   return nullptr;
 }
 
@@ -688,6 +830,7 @@ int32_t TASIOAudioOut::CbAsioMessage(int32_t Selector, int32_t Value, void* Mess
         case kAsioLatenciesChanged:
         case kAsioSupportsTimeInfo:
         case kAsioSupportsTimeCode:
+        case kAsioOverload:
           return 1;
         default:
           return 0;
@@ -696,7 +839,10 @@ int32_t TASIOAudioOut::CbAsioMessage(int32_t Selector, int32_t Value, void* Mess
       return 2;
     case kAsioResetRequest:
     case kAsioBufferSizeChange:
-      if (out) out->DoReset.store(true);
+      if (out) {
+        out->DoReset.store(true);
+        out->WakePlayback();
+      }
       return 1;
     case kAsioResyncRequest:
       return 0;
@@ -707,6 +853,10 @@ int32_t TASIOAudioOut::CbAsioMessage(int32_t Selector, int32_t Value, void* Mess
       return 1;
     case kAsioSupportsTimeCode:
       return 0;
+    case kAsioOverload:
+      // May come from the driver's real-time thread: an atomic only.
+      if (out) out->FDeviceXruns.fetch_add(1, std::memory_order_relaxed);
+      return 1;
     default:
       return 0;
   }

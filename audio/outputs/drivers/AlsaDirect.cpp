@@ -500,6 +500,10 @@ class TAlsaDirectDriver final : public TAsioHostObject {
         continue;
       }
       if (n < 0) {
+        // The card ran dry: the host counts the device's xrun (an atomic, fine
+        // on this thread).
+        if (n == -EPIPE && FCallbacks.asioMessage)
+          FCallbacks.asioMessage(kAsioOverload, 0, nullptr, nullptr);
         // An underrun or a suspend is recovered; anything else ends the run.
         int err = snd_pcm_recover(pcm, static_cast<int>(n), 1);
         if (err < 0) {

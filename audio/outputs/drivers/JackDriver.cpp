@@ -42,6 +42,7 @@ class TJackDriver final : public TAsioHostObject {
     if (jack_set_process_callback(c, &TJackDriver::ProcessEntry, this) != 0) return false;
     jack_set_sample_rate_callback(c, &TJackDriver::SampleRateEntry, this);
     jack_set_buffer_size_callback(c, &TJackDriver::BufferSizeEntry, this);
+    jack_set_xrun_callback(c, &TJackDriver::XrunEntry, this);
     jack_on_info_shutdown(c, &TJackDriver::ShutdownEntry, this);
     return true;
   }
@@ -346,6 +347,19 @@ class TJackDriver final : public TAsioHostObject {
   static int BufferSizeEntry(jack_nframes_t Frames, void* Arg) noexcept {
     auto* self = static_cast<TJackDriver*>(Arg);
     if (self->FPeriod.exchange(Frames) != Frames) self->RequestReset();
+    return 0;
+  }
+
+  // JACK's notification thread: the server missed a cycle's deadline. The
+  // host counts it (only while we play: another client's xrun before our
+  // start is not ours).
+  static int XrunEntry(void* Arg) noexcept {
+    auto* self = static_cast<TJackDriver*>(Arg);
+    if (!self->FRunning.load(std::memory_order_acquire)) return 0;
+    ASIOCallbacks cb{};
+    bool reset = false;
+    if (self->Callbacks(cb, reset) && cb.asioMessage)
+      cb.asioMessage(kAsioOverload, 0, nullptr, nullptr);
     return 0;
   }
 

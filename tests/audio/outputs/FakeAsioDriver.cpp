@@ -163,6 +163,7 @@ class TFakeDriver final : public TAsioHostObject {
     while (FRunning.load()) {
       Fake().Switches.fetch_add(1);
       ++FSwitched;
+      const auto began = std::chrono::steady_clock::now();
       if (FTimeInfo) {
         FTime.timeInfo.flags = 0;
         FCallbacks.bufferSwitchTimeInfo(&FTime, index, C.Direct);
@@ -170,6 +171,12 @@ class TFakeDriver final : public TAsioHostObject {
           Fake().SawTimeInfoFlags = true;
       } else {
         FCallbacks.bufferSwitch(index, C.Direct);
+      }
+      const auto took = std::chrono::steady_clock::now() - began;
+      {
+        std::lock_guard<std::mutex> lock(Fake().CS);
+        Fake().SwitchNs.push_back(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
       }
       // The event-thread delivery lands later: the host says when through
       // outputReady. This device waits for it (up to 2 s), so that what it
@@ -233,6 +240,7 @@ void TFakeAsio::Reset() {
   CreatedSizes.clear();
   CreatedChannels.clear();
   RatesSet.clear();
+  SwitchNs.clear();
   InitHandle = nullptr;
   Creations = 0;
   Starts = 0;

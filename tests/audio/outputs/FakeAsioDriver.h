@@ -46,6 +46,7 @@ struct TFakeAsio {
   std::vector<int32_t> CreatedSizes;     // createBuffers' buffer sizes
   std::vector<int32_t> CreatedChannels;  // createBuffers' channel counts
   std::vector<double> RatesSet;          // setSampleRate's arguments
+  std::vector<int64_t> SwitchNs;         // how long each buffer switch took the host
   ASIOCallbacks Callbacks{};             // of the live driver
   bool HaveCallbacks = false;
   void* InitHandle = nullptr;

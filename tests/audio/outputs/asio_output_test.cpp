@@ -4,7 +4,9 @@
 // errors inside the delivery, and the driver being closed under a run.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/core/Pool.h"
 #include "audio/outputs/AsioHost_Define.h"
 #include "audio/outputs/AuASIO.h"
 #include "audio/processors/AudioCache.h"
@@ -53,6 +56,31 @@ class AsioOutputTest : public ::testing::Test {
     return PumpUntil([&] { return Done.load() > before; }, Timeout);
   }
 
+  // Starts a long run of Src through Out and waits for the driver's first
+  // switches: the driver is open while the run lasts.
+  void StartLongRun(TASIOAudioOut& Out, TTestSource& Src) {
+    Src.TotalBytes = int64_t{Src.Rate} * 4 * 60;
+    Fake().Switches = 0;
+    Out.SetInput(&Src);
+    Out.Run();
+    ASSERT_TRUE(PumpUntil([&] { return Fake().Switches.load() >= 2; }));
+  }
+
+  // The host's callbacks as a run's driver holds them (they act on the
+  // output, open or not).
+  ASIOCallbacks CallbacksOfARun(TASIOAudioOut& Out) {
+    TTestSource src;
+    StartLongRun(Out, src);
+    ASIOCallbacks cb{};
+    {
+      std::lock_guard<std::mutex> lock(Fake().CS);
+      cb = Fake().Callbacks;
+    }
+    Out.Stop(false);
+    Out.SetInput(nullptr);
+    return cb;
+  }
+
   void Configure(const std::function<void(TFakeAsioConfig&)>& Change) {
     std::lock_guard<std::mutex> lock(Fake().CS);
     Change(Fake().Config);
@@ -62,6 +90,27 @@ class AsioOutputTest : public ::testing::Test {
   std::atomic<int> Done{0};
   std::atomic<int> Exceptions{0};
 };
+
+// A device that plays Frames-frame halves at Speed times real time (44.1 kHz).
+std::chrono::microseconds PeriodOf(int32_t Frames, int32_t Speed = 1) {
+  return std::chrono::microseconds(int64_t{Frames} * 1000000 / 44100 / Speed);
+}
+
+// Every frame of Expected reached the device in order, with no half missed
+// (no shortfall), and the run ended within a few halves of its end.
+::testing::AssertionResult EveryFrameThenEnd(const std::vector<uint8_t>& Captured,
+                                             const std::vector<uint8_t>& Expected, size_t HalfBytes,
+                                             uint64_t Shortfalls) {
+  if (Shortfalls != 0) return ::testing::AssertionFailure() << Shortfalls << " shortfall(s)";
+  ::testing::AssertionResult r = ExactThenSilence(Captured, Expected);
+  if (!r) return r;
+  const size_t halves = (Expected.size() + HalfBytes - 1) / HalfBytes;
+  if (Captured.size() > (halves + 4) * HalfBytes)
+    return ::testing::AssertionFailure()
+           << "the run went on for " << (Captured.size() / HalfBytes - halves)
+           << " halves after the end";
+  return ::testing::AssertionSuccess();
+}
 
 // Expects Call to raise EAuException with Message.
 template <class F>
@@ -209,22 +258,67 @@ TEST_F(AsioOutputTest, SampleRateReadsTheOpenDriverElse44100) {
   EXPECT_FALSE(out->IsSampleRateSupported(22050));
   EXPECT_EQ(AsioHostObjectCount(), 0);  // the check closes the driver again
   out->OutputBPS();
+  EXPECT_EQ(AsioHostObjectCount(), 0);  // and so does a query
+  EXPECT_EQ(out->SampleRate(), 44100);
+  // A run's driver is open: its rate is read and set.
+  TTestSource src;
+  src.Rate = 96000;
+  StartLongRun(*out, src);
   EXPECT_EQ(out->SampleRate(), 96000);
   out->SetSampleRate(44100);
   EXPECT_EQ(out->SampleRate(), 44100);
+  out->Stop(false);
+  EXPECT_EQ(out->SampleRate(), 44100);
 }
 
-TEST_F(AsioOutputTest, SetupDialogLeavesTheDriverOpenAndReleaseClosesIt) {
+// The dialog and every query that opens the driver release it again at once
+// (a held hardware device refuses every other program), but leave a run's
+// driver open and the run playing.
+TEST_F(AsioOutputTest, SetupDialogAndQueriesReleaseTheDriverTheyOpened) {
   auto out = MakeOutput();
   int window = 0;
   out->SetASIOForm(&window);
-  out->ShowSetupDlg();
+  const struct {
+    const char* Name;
+    std::function<void()> Call;
+    int Opens;  // driver objects created by the call on an idle output
+  } cases[] = {
+      {"setup dialog",
+       [&] {
+         out->ShowSetupDlg();
+         EXPECT_EQ(Fake().InitHandle, &window);
+       },
+       1},
+      {"latency", [&] { EXPECT_EQ(out->Latency(), 2u * 1024 + 7); }, 1},
+      {"channels", [&] { EXPECT_EQ(out->MaxOutputChannels(), 2u); }, 1},
+      {"width", [&] { EXPECT_EQ(out->OutputBPS(), 32u); }, 1},
+      {"rate check", [&] { EXPECT_TRUE(out->IsSampleRateSupported(48000)); }, 1},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.Name);
+    const int before = Fake().Creations.load();
+    t.Call();
+    EXPECT_EQ(Fake().Creations.load(), before + t.Opens);
+    EXPECT_EQ(AsioHostObjectCount(), 0);
+  }
   EXPECT_EQ(Fake().ControlPanels.load(), 1);
-  EXPECT_EQ(Fake().InitHandle, &window);
-  EXPECT_EQ(AsioHostObjectCount(), 1);
-  EXPECT_EQ(out->Latency(), 2u * 1024 + 7);
-  EXPECT_EQ(out->MaxOutputChannels(), 2u);
   out->ReleaseASIODriver();
+  EXPECT_EQ(AsioHostObjectCount(), 0);
+
+  // During a run the queries use the run's driver and close nothing.
+  Configure([](TFakeAsioConfig& c) { c.Period = 2ms; });
+  TTestSource src;
+  StartLongRun(*out, src);
+  const int creations = Fake().Creations.load();
+  for (const auto& t : cases) {
+    if (std::string(t.Name) == "setup dialog") continue;
+    SCOPED_TRACE(std::string("during a run: ") + t.Name);
+    t.Call();
+    EXPECT_EQ(AsioHostObjectCount(), 1);
+  }
+  EXPECT_EQ(Fake().Creations.load(), creations);
+  EXPECT_EQ(out->Status(), tosPlaying);
+  out->Stop(false);
   EXPECT_EQ(AsioHostObjectCount(), 0);
 }
 
@@ -258,8 +352,10 @@ std::vector<uint8_t> ConverterReference(uint32_t Bits, uint32_t Chans, int64_t B
 // fast as they come: exactly the stream, from its first frame, then silence.
 TEST_F(AsioOutputTest, PlaybackIsBitExactWithNothingMissingOrAddedForEveryWidth) {
   const int64_t frames = 50000 + 37;  // a short last block
-  // Halves long enough that a busy machine does not starve the read-ahead.
-  Configure([](TFakeAsioConfig& c) { c.PrefSize = 4096; });
+  Configure([](TFakeAsioConfig& c) {
+    c.PrefSize = 4096;
+    c.Period = PeriodOf(4096, 2);
+  });
   const struct {
     uint32_t Bits, Chans;
     bool Chain;
@@ -300,8 +396,7 @@ TEST_F(AsioOutputTest, PlaybackIsBitExactWithNothingMissingOrAddedForEveryWidth)
     }
     ASSERT_TRUE(Play(*out, *in));
     EXPECT_EQ(out->ExceptionMessage(), "");
-    EXPECT_TRUE(
-        WholeStreamWithCountedGaps(Fake().TakeCapture(), expected, 4096 * 8, out->Shortfalls()));
+    EXPECT_TRUE(EveryFrameThenEnd(Fake().TakeCapture(), expected, 4096 * 8, out->Shortfalls()));
     EXPECT_EQ(Fake().Starts.load(), 1);
     EXPECT_GE(Fake().Stops.load(), 1);
     EXPECT_TRUE(Fake().SawTimeInfoFlags.load());
@@ -316,10 +411,144 @@ TEST_F(AsioOutputTest, PlaybackIsBitExactWithNothingMissingOrAddedForEveryWidth)
   EXPECT_EQ(AsioHostObjectCount(), 0);
 }
 
+// At each buffer-size choice (down to the driver's smallest), on a device
+// paced at real time: every frame arrives, no half is missed, and the run
+// ends right after the last (padded) half has been played.
+TEST_F(AsioOutputTest, EveryBufferSizeDeliversEveryFrameWithNoHalfMissed) {
+  Configure([](TFakeAsioConfig& c) {
+    c.MinSize = 64;
+    c.PrefSize = 1024;
+    c.MaxSize = 4096;
+  });
+  const struct {
+    TASIOBufferSize Choice;
+    int32_t Size;
+    uint32_t Bits;
+    ASIOSampleType Type;
+  } cases[] = {
+      {absMinimum, 64, 16, ASIOSTInt32LSB},     {absMinimum, 64, 24, ASIOSTInt32LSB},
+      {absMinimum, 64, 32, ASIOSTFloat32LSB},   {absPreferred, 1024, 16, ASIOSTInt32LSB},
+      {absPreferred, 1024, 32, ASIOSTInt32LSB}, {absMaximum, 4096, 24, ASIOSTInt32LSB},
+      {absMaximum, 4096, 16, ASIOSTFloat32LSB},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(std::to_string(t.Size) + " frames, " + std::to_string(t.Bits) + " bits" +
+                 (t.Type == ASIOSTFloat32LSB ? ", float" : ""));
+    Configure([&](TFakeAsioConfig& c) {
+      c.Type = t.Type;
+      c.Period = PeriodOf(t.Size);
+    });
+    Fake().TakeCapture();
+    auto out = MakeOutput();
+    out->SetASIOBufferSize(t.Choice);
+    TTestSource src;
+    src.Bits = t.Bits;
+    src.TotalBytes = int64_t{17640 + 37} * 2 * t.Bits / 8;  // 0.4 s and a part of a half
+    ASSERT_TRUE(Play(*out, src));
+    EXPECT_EQ(out->ExceptionMessage(), "");
+    const auto widened = WidenedPattern(t.Bits, src.TotalBytes);
+    EXPECT_TRUE(EveryFrameThenEnd(
+        Fake().TakeCapture(), t.Type == ASIOSTFloat32LSB ? BytesFloat(widened) : Bytes32(widened),
+        static_cast<size_t>(t.Size) * 8, out->Shortfalls()));
+    std::lock_guard<std::mutex> lock(Fake().CS);
+    EXPECT_EQ(Fake().CreatedSizes.back(), t.Size);
+  }
+}
+
+// The buffer switch only takes what the ring holds: while the playback thread
+// is held up (a slow input) it returns at once with silence, counted as a
+// shortfall, instead of waiting for the read-ahead.
+TEST_F(AsioOutputTest, TheSwitchNeverWaitsForAHeldUpPlaybackThread) {
+  Configure([](TFakeAsioConfig& c) {
+    c.PrefSize = 1024;
+    c.Period = 5ms;
+  });
+  auto out = MakeOutput();
+  TTestSource src;
+  src.TotalBytes = int64_t{44100} * 4 * 60;
+  out->SetInput(&src);
+  out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return Fake().Switches.load() >= 5; }));
+  src.BlockDelay = std::chrono::microseconds(400000);
+  ASSERT_TRUE(PumpUntil([&] { return out->Shortfalls() >= 30; }, 30s));
+  src.BlockDelay = std::chrono::microseconds(0);
+  out->Stop(false);
+  std::vector<int64_t> took;
+  {
+    std::lock_guard<std::mutex> lock(Fake().CS);
+    took = Fake().SwitchNs;
+  }
+  ASSERT_GE(took.size(), 30u);
+  // A few may be preempted on a loaded machine; waiting for the read-ahead
+  // (half a buffer: 11.6 ms here) would make every starved switch long.
+  const auto longOnes =
+      std::count_if(took.begin(), took.end(), [](int64_t ns) { return ns > 2000000; });
+  EXPECT_LE(longOnes, static_cast<long>(took.size() / 10))
+      << longOnes << " of " << took.size() << " switches took over 2 ms";
+}
+
+// The playback thread sleeps until the driver takes a period: about one
+// wake-up per period whatever PollSleepMs is, and with 0 no spinning either
+// (its CPU time stays a small part of the run).
+TEST_F(AsioOutputTest, ThePlaybackThreadWakesAboutOncePerPeriodAndNeverSpins) {
+  const int32_t saved = PollSleepMs.load();
+  Configure([](TFakeAsioConfig& c) {
+    c.PrefSize = 1024;
+    c.Period = 20ms;
+  });
+  for (int32_t poll : {0, 1, 5}) {
+    SCOPED_TRACE("PollSleepMs " + std::to_string(poll));
+    PollSleepMs = poll;
+    auto out = MakeOutput();
+    std::atomic<int64_t> switches{-1}, cpuUs{-1};
+    out->SetOnSyncDone([&](TComponent*) {
+      rusage ru{};
+      getrusage(RUSAGE_THREAD, &ru);
+      switches = ru.ru_nvcsw + ru.ru_nivcsw;
+      cpuUs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000000 + ru.ru_utime.tv_usec +
+              ru.ru_stime.tv_usec;
+    });
+    TTestSource src;
+    src.TotalBytes = int64_t{50} * 1024 * 4;  // 50 periods: about 1 s
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Play(*out, src));
+    const auto wallUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - began)
+                            .count();
+    EXPECT_EQ(out->ExceptionMessage(), "");
+    ASSERT_GE(switches.load(), 0);
+    const int64_t periods = Fake().Switches.load();
+    EXPECT_LE(switches.load(), 2 * periods + 20)
+        << switches.load() << " context switches over " << periods << " periods";
+    EXPECT_LT(cpuUs.load(), wallUs / 5) << cpuUs.load() << " us of CPU in " << wallUs << " us";
+    Fake().Switches = 0;
+  }
+  PollSleepMs = saved;
+}
+
+// The driver's own xruns arrive as kAsioOverload (from its real-time thread)
+// and are counted apart from the host's shortfalls, per run.
+TEST_F(AsioOutputTest, DriverXrunsAreCountedPerRun) {
+  Configure([](TFakeAsioConfig& c) { c.Period = 2ms; });
+  auto out = MakeOutput();
+  for (int xruns : {3, 1}) {
+    SCOPED_TRACE(xruns);
+    TTestSource src;
+    StartLongRun(*out, src);
+    EXPECT_EQ(out->DeviceXruns(), 0u);
+    for (int i = 0; i < xruns; ++i)
+      EXPECT_EQ(Fake().SendMessage(kAsioOverload, 0), 1);
+    EXPECT_EQ(out->DeviceXruns(), static_cast<uint64_t>(xruns));
+    out->Stop(false);
+    out->SetInput(nullptr);
+  }
+}
+
 TEST_F(AsioOutputTest, AFloatDriverReceivesSamplesScaledToPlusMinusOne) {
   Configure([](TFakeAsioConfig& c) {
     c.Type = ASIOSTFloat32LSB;
     c.PrefSize = 4096;
+    c.Period = PeriodOf(4096, 2);
   });
   for (uint32_t bits : {16u, 32u}) {
     SCOPED_TRACE(bits);
@@ -330,9 +559,9 @@ TEST_F(AsioOutputTest, AFloatDriverReceivesSamplesScaledToPlusMinusOne) {
     src.TotalBytes = 5000 * 2 * bits / 8;
     ASSERT_TRUE(Play(*out, src));
     EXPECT_EQ(out->ExceptionMessage(), "");
-    EXPECT_TRUE(WholeStreamWithCountedGaps(Fake().TakeCapture(),
-                                           BytesFloat(WidenedPattern(bits, src.TotalBytes)),
-                                           4096 * 8, out->Shortfalls()));
+    EXPECT_TRUE(EveryFrameThenEnd(Fake().TakeCapture(),
+                                  BytesFloat(WidenedPattern(bits, src.TotalBytes)), 4096 * 8,
+                                  out->Shortfalls()));
   }
 }
 
@@ -375,19 +604,20 @@ TEST_F(AsioOutputTest, AnUndeliverableBlockEndsTheRunWithSilenceAndTheOutputReco
     Configure([](TFakeAsioConfig& c) {
       c.Type = ASIOSTInt32LSB;
       c.PrefSize = 4096;
+      c.Period = PeriodOf(4096, 2);
     });
     TTestSource again;
     again.TotalBytes = 3000 * 4;
     ASSERT_TRUE(Play(*out, again));
     EXPECT_EQ(out->ExceptionMessage(), "");
-    EXPECT_TRUE(WholeStreamWithCountedGaps(
-        Fake().TakeCapture(), Bytes32(WidenedPattern(16, 3000 * 4)), 4096 * 8, out->Shortfalls()));
+    EXPECT_TRUE(EveryFrameThenEnd(Fake().TakeCapture(), Bytes32(WidenedPattern(16, 3000 * 4)),
+                                  4096 * 8, out->Shortfalls()));
   }
 }
 
 TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
   auto out = MakeOutput();
-  out->OutputBPS();  // open: the driver holds the callbacks
+  const ASIOCallbacks cb = CallbacksOfARun(*out);
   const struct {
     int32_t Selector, Value, Result;
   } cases[] = {
@@ -398,6 +628,7 @@ TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
       {kAsioSelectorSupported, kAsioLatenciesChanged, 1},
       {kAsioSelectorSupported, kAsioSupportsTimeInfo, 1},
       {kAsioSelectorSupported, kAsioSupportsTimeCode, 1},
+      {kAsioSelectorSupported, kAsioOverload, 1},
       {kAsioSelectorSupported, kAsioSelectorSupported, 0},
       {kAsioSelectorSupported, 99, 0},
       {kAsioEngineVersion, 0, 2},
@@ -407,11 +638,12 @@ TEST_F(AsioOutputTest, MessageCallbackAnswersEachSelector) {
       {kAsioLatenciesChanged, 0, 1},
       {kAsioSupportsTimeInfo, 0, 1},
       {kAsioSupportsTimeCode, 0, 0},
+      {kAsioOverload, 0, 1},
       {42, 0, 0},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(std::to_string(t.Selector) + "/" + std::to_string(t.Value));
-    EXPECT_EQ(Fake().SendMessage(t.Selector, t.Value), t.Result);
+    EXPECT_EQ(cb.asioMessage(t.Selector, t.Value, nullptr, nullptr), t.Result);
   }
 }
 
@@ -422,8 +654,8 @@ TEST_F(AsioOutputTest, LatencyChangePostsItsEvent) {
     EXPECT_EQ(s, out.get());
     ++changed;
   });
-  out->OutputBPS();
-  EXPECT_EQ(Fake().SendMessage(kAsioLatenciesChanged, 0), 1);
+  const ASIOCallbacks cb = CallbacksOfARun(*out);
+  EXPECT_EQ(cb.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr), 1);
   EXPECT_TRUE(PumpUntil([&] { return changed.load() == 1; }));
 }
 
