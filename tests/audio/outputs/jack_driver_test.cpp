@@ -125,7 +125,9 @@ class TJackStaller {
   int Xruns() const { return FXruns.load(); }
 
  private:
-  static int Process(jack_nframes_t, void* Arg) noexcept {
+  // Not noexcept: a real-time server may have libjack cancel the stalled
+  // thread, and the cancellation unwinds through this frame.
+  static int Process(jack_nframes_t, void* Arg) {
     auto* self = static_cast<TJackStaller*>(Arg);
     const int64_t ms = self->FStallMs.exchange(0);
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
