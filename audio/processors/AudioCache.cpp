@@ -76,14 +76,15 @@ void TAudioCacheThread::Execute() {
 uint32_t TAudioCacheThread::RefillThreshold() const {
   // A refill must be worth more than kCacheMinRefill (see Fill).
   const uint32_t least = std::min(Buf->Capacity(), kCacheMinRefill + 2 * FFrameSize);
-  uint32_t want = kCacheRefillFree;
   const int64_t size = Parent->Size();
   if (size <= 0) return least;
+  // The same rule as Fill's: a rest that does not fit into the free space is
+  // read as soon as a round is worth it; a rest that fits waits until
+  // kCacheRefillFree is free. (A lower target would end the wait while Fill
+  // still has nothing to do, and the filler would spin.)
   const int64_t rest = size - Parent->Position();
-  // The rest of the source fits: fill it as soon as it is worth a round.
-  if (rest < static_cast<int64_t>(want))
-    want = static_cast<uint32_t>(std::max<int64_t>(rest, 0)) + 1;
-  return std::max(want, least);
+  if (rest > static_cast<int64_t>(Buf->FreeSpace())) return least;
+  return std::max(kCacheRefillFree, least);
 }
 
 void TAudioCacheThread::Fill() {

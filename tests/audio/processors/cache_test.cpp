@@ -486,6 +486,29 @@ TEST(CacheWaits, BreakWaitEndsAReaderOnAnEmptyRingAndFlushDoesNotWaitForTheSourc
   cache.SetInput(nullptr);
 }
 
+// A source whose rest fits into the free space after two chunks (a 10 s
+// CD-format file): the refill rule waits for kCacheRefillFree to be free, and
+// so must the filler, instead of going round without reading.
+TEST(CacheWaits, TheFillerSleepsWhileTheRestOfTheSourceFitsAndWaits) {
+  TTestSource source;
+  source.TotalBytes = 2 * int64_t{kCacheChunk} + 191136;
+  source.MaxBlock = 256 * 1024;
+  TAudioCache cache(nullptr);
+  cache.SetInput(&source);
+  cache.Init();
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 2 * static_cast<int64_t>(kCacheChunk); }));
+  std::this_thread::sleep_for(50ms);
+  const uint64_t rounds0 = cache.FillerRounds();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(cache.FillerRounds() - rounds0, 2u) << "the filler went round with nothing to do";
+  // Every byte still arrives, the rest once enough has been read.
+  std::vector<uint8_t> got = Drain(cache);
+  EXPECT_EQ(static_cast<int64_t>(got.size()), source.TotalBytes);
+  EXPECT_EQ(FirstPatternMismatch(got), -1);
+  cache.Flush();
+  cache.SetInput(nullptr);
+}
+
 // While the ring is full the filler has nothing to do: it must sleep until
 // the reader frees space, not wake every few milliseconds.
 TEST(CacheWaits, TheFillerSleepsWhileTheRingIsFull) {
