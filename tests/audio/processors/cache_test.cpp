@@ -518,9 +518,11 @@ TEST(CacheWaits, TheFillerSleepsWhileTheRingIsFull) {
   TAudioCache cache(nullptr);
   cache.SetInput(&source);
   cache.Init();
-  // Filled as far as the refill rule goes: two chunks, then less than
-  // kCacheRefillFree is free and the filler has nothing to do.
-  ASSERT_TRUE(WaitFor([&] { return source.Position() >= 2 * static_cast<int64_t>(kCacheChunk); }));
+  // Filled as far as the refill rule goes: the rest never fits, so the
+  // filler reads until a round would be worth no more than kCacheMinRefill;
+  // then the ring is full and the filler has nothing to do.
+  const int64_t full = static_cast<int64_t>(kCacheRingSize) - (kCacheMinRefill + 8);
+  ASSERT_TRUE(WaitFor([&] { return source.Position() >= full; }));
   std::this_thread::sleep_for(50ms);
   const uint64_t rounds0 = cache.FillerRounds();
   std::this_thread::sleep_for(1s);
