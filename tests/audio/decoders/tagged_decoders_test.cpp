@@ -59,6 +59,7 @@ TEST(TaggedDecoders, EachDecoderReadsTheCommonValuesOfARealFile) {
       {"FLAC", Make<TFLACIn>(), "silence-44-s.flac", "Silence", "piman", "Quod Libet Test Data",
        "02/10", "2004", "Silence"},
       {"FLAC", Make<TFLACIn>(), "no-tags.flac", "", "", "", "", "", ""},
+      // "TitleXXXX" and its kin are what that file's tag really holds.
       {"APE", Make<TMACIn>(), "mac-399-id3v2.ape", "TitleXXXX", "ArtistXXXX", "AlbumXXXX", nullptr,
        nullptr, nullptr},
       {"APE", Make<TMACIn>(), "mac-399.ape", "", "", "", "", "", ""},
