@@ -372,6 +372,7 @@ int32_t CreateDsBuffers(DSOut& ds, const TDsWaveFormat& Format, uint32_t Bytes) 
   ds.StartWaitTimeoutMs =
       static_cast<uint32_t>(std::max<uint64_t>(kDsStartWaitTimeoutMs, 4 * ringMs));
   ds.Starting = false;
+  ds.WakesEarly = false;
   // Every wait and write is bounded by our own waits, never by the library's.
   snd_pcm_nonblock(pcm, 1);
   alsa::SetPcmChannelMap(pcm, DsChannelPositions(Format.dwChannelMask, Format.nChannels));
@@ -395,6 +396,7 @@ void ReleaseDsBuffers(DSOut& ds) {
   ds.Offset = 0;
   ds.Playing = false;
   ds.Starting = false;
+  ds.WakesEarly = false;
   ds.events[0] = ds.events[1] = false;
 }
 
@@ -533,6 +535,8 @@ int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled) {
   bool waited = false;
   // The PCM's descriptor was ready but half the ring was not yet free.
   bool early = false;
+  // A device known to wake early is first slept on until the half is due.
+  bool sleepFirst = ds.WakesEarly;
   for (;;) {
     bool overtaken = false;
     snd_pcm_sframes_t avail = FreeFrames(ds, overtaken);
@@ -549,18 +553,20 @@ int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled) {
     if (leftUs <= 0) return kDsErrTimeout;
     waited = true;
     fds[0] = {ds.Wake.Fd(), POLLIN, 0};
-    if (early) {
+    if (early || (sleepFirst && !ds.Starting)) {
       // Devices that wake at their own period rather than at half the ring
-      // (a sound server's plugin) stay ready until the next write and take
-      // data in bursts of a period or two: sleep on Wake alone until the
-      // missing frames are due, half a period at most, so that a burst is
-      // not overslept.
+      // (a sound server's plugin) stay ready until the next write: sleep on
+      // Wake alone until the missing frames are due, so that the thread
+      // wakes about once per half instead of once per device period. At
+      // least half a period, so a device that takes data in bursts is not
+      // polled in small steps until its next burst.
       early = false;
+      sleepFirst = false;
       const int64_t rate = std::max<uint32_t>(1, ds.Rate);
       const int64_t missing = static_cast<int64_t>(ds.HalfFrames) - std::max<int64_t>(0, avail);
       const int64_t missingUs = missing * 1000000 / rate;
-      const int64_t stepUs = std::max<int64_t>(1000, ds.PeriodFrames * 500000LL / rate);
-      const int64_t us = std::clamp<int64_t>(std::min(missingUs, stepUs), 1000, leftUs);
+      const int64_t floorUs = std::max<int64_t>(1000, ds.PeriodFrames * 500000LL / rate);
+      const int64_t us = std::min(std::max(missingUs, floorUs), leftUs);
       if (PollFor(fds, 1, us) < 0) return -errno;
       if (WakeReady(fds[0])) return kDsErrStopped;
       continue;
@@ -578,6 +584,7 @@ int32_t WaitDsHalf(DSOut& ds, int K, bool& OtherSignalled) {
       if (n > 0) snd_pcm_poll_descriptors_revents(pcm, fds + 1, static_cast<unsigned>(n), &revents);
       avail = FreeFrames(ds, overtaken);
       early = avail >= 0 && avail < static_cast<snd_pcm_sframes_t>(ds.HalfFrames);
+      if (early) ds.WakesEarly = true;
     }
   }
   // The event waited for is reset; the other stays for the caller to see.

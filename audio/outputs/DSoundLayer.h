@@ -161,6 +161,7 @@ struct DSOut {
   bool CanPause = false;
   bool Playing = false;             // told to play: a ring that ran dry is restarted
   bool Starting = false;            // started, and the device has not advanced since
+  bool WakesEarly = false;          // its descriptor was ready before half the ring was free
   uint32_t WaitTimeoutMs = 0;       // see kDsMinWaitTimeoutMs
   uint32_t StartWaitTimeoutMs = 0;  // see kDsStartWaitTimeoutMs
   std::vector<uint8_t> Mirror;      // the memory of the locked regions

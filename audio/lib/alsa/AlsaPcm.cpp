@@ -127,13 +127,17 @@ int SetUpPlaybackRing(snd_pcm_t* Pcm, const TRingRequest& Request, TRingSetup& O
     return err;
 
   const snd_pcm_uframes_t frames = Request.BufferFrames;
-  // Two periods make the two halves; devices that want more periods get the
-  // fewest equal ones (even counts first, so each half is whole periods).
-  bool done = false;
-  for (unsigned k = 2; k <= 64 && !done; k += 2)
+  // Two periods make the two halves. A device that wants more (a sound
+  // server's plugin wants three at least) wakes its server and us once per
+  // period, so it gets the fewest: three, then even counts (each half whole
+  // periods), then odd ones.
+  bool done = frames % 2 == 0 && TryRing(Pcm, base.get(), work.get(), frames, frames / 2) == 0;
+  if (!done && frames % 3 == 0)
+    done = TryRing(Pcm, base.get(), work.get(), frames, frames / 3) == 0;
+  for (unsigned k = 4; k <= 64 && !done; k += 2)
     if (frames % k == 0 && TryRing(Pcm, base.get(), work.get(), frames, frames / k) == 0)
       done = true;
-  for (unsigned k = 3; k <= 63 && !done; k += 2)
+  for (unsigned k = 5; k <= 63 && !done; k += 2)
     if (frames % k == 0 && TryRing(Pcm, base.get(), work.get(), frames, frames / k) == 0)
       done = true;
   if (!done) {
