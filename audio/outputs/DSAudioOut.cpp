@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "audio/core/EventHandler.h"
 #include "audio/core/Pool.h"
@@ -13,8 +12,6 @@ namespace lirvo {
 
 namespace {
 
-// How often a playback thread woken during a control call looks again.
-constexpr auto kControlPoll = std::chrono::milliseconds(1);
 constexpr uint32_t kDrainStepMs = 50;
 constexpr uint32_t kCalibrationStepMs = 10;
 constexpr uint32_t kMinStartLatencyMs = 10;
@@ -111,12 +108,14 @@ bool TDSAudioOut::ControlDs(F&& Fn) {
   const bool parked = Status() == tosPaused;
   if (parked) Fn();
   FControlling = false;
+  FControlling.notify_all();
   return parked;
 }
 
 void TDSAudioOut::WaitWhileControlled() const {
+  // Woken by the control call's end.
   while (FControlling.load())
-    std::this_thread::sleep_for(kControlPoll);
+    FControlling.wait(true);
 }
 
 // ---------------------------------------------------------------------------
