@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -310,8 +311,13 @@ int RunPlay(const TPlayOptions& Options, std::ostream& Err,
     auto underruns = [&]() -> uint64_t {
       return Options.Engine == TEngine::ASIO ? parts.ASIO->Shortfalls() : parts.DSound->Underruns();
     };
-    while (!host.Done() && !StopRequested.load()) {
-      CheckSynchronize(std::chrono::milliseconds(50));
+    // Sleeps until the outputs post work, a stop signal arrives or the
+    // progress line is due.
+    auto done = [&] { return host.Done() || StopRequested.load(); };
+    while (!done()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          nextReport - std::chrono::steady_clock::now());
+      ServeUntil(done, std::max(left, std::chrono::milliseconds(1)));
       if (std::chrono::steady_clock::now() >= nextReport) {
         host.ShowProgress(out, underruns());
         nextReport += std::chrono::seconds(1);
