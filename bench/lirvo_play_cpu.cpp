@@ -6,8 +6,9 @@
 // while it plays, so each thread's share shows.
 //
 //   shared engine (ALSA "pulse", the PulseAudio null sink):
-//     WAV:  lirvo-play --engine dsound, aplay, mpv, mpd
-//     FLAC: lirvo-play --engine dsound, flac -d | aplay, ffmpeg, mpv, mpd
+//     WAV:  lirvo-play --engine dsound (its latency, and 500 ms: the buffer
+//           aplay and mpd take), aplay, mpv, mpd
+//     FLAC: the same, flac -d | aplay, ffmpeg, mpv, mpd
 //   direct engine (the JACK dummy server):
 //     WAV:  lirvo-play --engine asio, aplay (ALSA's jack plugin), mpv, mpd
 //     FLAC: lirvo-play --engine asio, flac -d | aplay (jack plugin), mpv, mpd
@@ -67,9 +68,13 @@ struct TCost {
   int64_t Involuntary = 0;
   double WallS = 0;
   std::vector<TThreadSample> Threads;  // ours only: the last values of each thread
-  // Ours: from a mark after start-up to the last sample; mpd: play to stop.
+  // Ours: from a mark after start-up to a second before the end; mpd: play
+  // to stop.
   double SteadyCpuMsPerS = -1;
   double SteadyVoluntaryPerS = -1;
+  // Ours: per thread, from the mark to the last sample (-1: not measured).
+  std::map<pid_t, double> SteadyThreadVoluntaryPerS;
+  std::map<pid_t, double> SteadyThreadCpuMsPerS;
 };
 
 // Whole-process voluntary switches between two samples: per thread, so a
@@ -129,12 +134,22 @@ TCost Measure(const std::string& Command, bool Threads = false) {
     watch->Stop();
     for (const auto& [tid, s] : watch->Last())
       c.Threads.push_back(s);
-    const auto mark = watch->Mark(), last = watch->LastPoint();
+    // The steady state ends a second before the process does: its last
+    // second is the drain and the release of the device (a JACK client's
+    // close is a few round trips to the server), no period's work.
+    const auto mark = watch->Mark(), last = watch->PointBefore(watch->LastPoint().AtS - 1.0);
     if (mark.AtS >= 0 && last.AtS > mark.AtS + 0.5) {
       const double span = last.AtS - mark.AtS;
       c.SteadyCpuMsPerS = (last.ProcessCpuS - mark.ProcessCpuS) * 1000 / span;
       c.SteadyVoluntaryPerS =
           static_cast<double>(VoluntaryBetween(mark.Threads, last.Threads)) / span;
+      for (const auto& [tid, t] : last.Threads) {
+        const auto b = mark.Threads.find(tid);
+        const int64_t v0 = b == mark.Threads.end() ? 0 : b->second.Voluntary;
+        const double c0 = b == mark.Threads.end() ? 0 : b->second.CpuSeconds;
+        c.SteadyThreadVoluntaryPerS[tid] = static_cast<double>(t.Voluntary - v0) / span;
+        c.SteadyThreadCpuMsPerS[tid] = (t.CpuSeconds - c0) * 1000 / span;
+      }
     }
   }
   int status = 0;
@@ -377,7 +392,20 @@ void PrintTable(const std::string& Title, const std::vector<TRow>& Rows, double 
       std::printf("  thread #%-2d %-15.15s tid %-7d %10.2f %10.1f %10.1f", order, t.Comm.c_str(),
                   static_cast<int>(t.Tid), t.CpuSeconds * 1000 / AudioSeconds, wakeups,
                   t.Involuntary / AudioSeconds);
-      if (periodsPerS > 0) std::printf("  %5.2f wake-ups/period", wakeups / periodsPerS);
+      // Steady: without the start-up (a JACK client's set-up is a few dozen
+      // round trips to the server, each one a sleep).
+      const auto sv = r.Cost.SteadyThreadVoluntaryPerS.find(t.Tid);
+      const auto sc = r.Cost.SteadyThreadCpuMsPerS.find(t.Tid);
+      const bool steady =
+          sv != r.Cost.SteadyThreadVoluntaryPerS.end() && sc != r.Cost.SteadyThreadCpuMsPerS.end();
+      if (steady)
+        std::printf(" %8.2f / %6.1f", sc->second, sv->second);
+      else
+        std::printf(" %17s", "");
+      if (periodsPerS > 0) {
+        std::printf("  %5.2f wake-ups/period", wakeups / periodsPerS);
+        if (steady) std::printf(" (steady %5.2f)", sv->second / periodsPerS);
+      }
       std::printf("\n");
     }
   }
@@ -491,8 +519,14 @@ int main(int argc, char** argv) {
       seconds);
 
   const std::string shared = "--engine dsound --device pulse --latency " + latency;
+  // aplay and mpd ask the plugin for a 500 ms buffer: ours with the same
+  // buffer is the like-for-like row (its default is the 100 ms above).
+  const std::string peerLatency = "500";
+  const std::string sharedAsPeers = "--engine dsound --device pulse --latency " + peerLatency;
+  const std::string oursAsPeers = "lirvo-play (latency " + peerLatency + " ms)";
   std::vector<TRow> wavShared = {
       {"lirvo-play (latency " + latency + " ms)", ours(wav, shared)},
+      {oursAsPeers, ours(wav, sharedAsPeers)},
       {"aplay", Measure("aplay -q -D pulse " + Quote(wav) + quiet)},
       {"mpv --ao=alsa", mpv(wav, "--ao=alsa --audio-device=alsa/pulse")},
       {"mpd (alsa)", MeasureMpd(dir, mpdAlsa, wav, seconds)},
@@ -501,6 +535,7 @@ int main(int argc, char** argv) {
              nullptr);
   std::vector<TRow> flacShared = {
       {"lirvo-play (latency " + latency + " ms)", ours(flac, shared)},
+      {oursAsPeers, ours(flac, sharedAsPeers)},
       {"flac -d | aplay",
        Measure("flac -s -d -c " + Quote(flac) + " 2>/dev/null | aplay -q -D pulse" + quiet)},
       {"ffmpeg -f alsa",
@@ -547,37 +582,52 @@ int main(int argc, char** argv) {
              Find(flacShared, "mpd"), TFigure::SteadyCpu, 1.0);
   PrintRatio("shared, FLAC: vol switches lirvo-play / flac -d | aplay", Find(flacShared, oursName),
              Find(flacShared, "flac -d"), TFigure::Voluntary, 2.0);
+  // The same with the peers' buffer size.
+  PrintRatio("shared, FLAC, 500 ms: CPU lirvo-play / mpd", Find(flacShared, oursAsPeers),
+             Find(flacShared, "mpd"), TFigure::Cpu, 1.0);
+  PrintRatio("shared, FLAC, 500 ms: CPU w/o start-up lirvo-play / mpd",
+             Find(flacShared, oursAsPeers), Find(flacShared, "mpd"), TFigure::SteadyCpu, 1.0);
+  PrintRatio("shared, FLAC, 500 ms: vol switches lirvo-play / flac -d | aplay",
+             Find(flacShared, oursAsPeers), Find(flacShared, "flac -d"), TFigure::Voluntary, 2.0);
   if (jackServer) {
     PrintRatio("JACK, WAV: CPU lirvo-play / mpv", Find(wavJack, oursName), Find(wavJack, "mpv"),
                TFigure::Cpu, 1.0);
     PrintRatio("JACK, FLAC: CPU lirvo-play / mpv", Find(flacJack, oursName), Find(flacJack, "mpv"),
                TFigure::Cpu, 1.0);
-    // lirvo-play names none of its threads, so the playback thread is not
-    // told apart here: the goal holds when no thread wakes more than once a
-    // period (JACK's own process thread wakes once a period by design).
+    // The playback thread and JACK's process thread (created by it, so of
+    // the same name) are told apart by neither name nor order: the goal
+    // holds when no thread wakes more than once a period in the steady
+    // state (JACK's process thread wakes once a period by design). The
+    // whole run adds the start-up: the client's set-up is a few dozen round
+    // trips to the server, each a sleep, and no period's work.
     const double periodsPerS =
         period.Frames > 0 ? static_cast<double>(period.Rate) / period.Frames : 0;
     for (const auto* rows : {&wavJack, &flacJack}) {
       const TCost* c = Find(*rows, oursName);
       const char* kind = rows == &wavJack ? "WAV" : "FLAC";
       const std::string what =
-          std::string("JACK, ") + kind + ": wake-ups per period, busiest thread";
-      if (!c || periodsPerS <= 0) {
+          std::string("JACK, ") + kind + ": wake-ups per period, busiest thread, steady";
+      if (!c || periodsPerS <= 0 || c->SteadyThreadVoluntaryPerS.empty()) {
         std::printf("  %-58s n/a\n", what.c_str());
         continue;
       }
-      const TThreadSample* busiest = nullptr;
+      double busiest = -1, busiestWhole = 0;
       int order = 0, busiestOrder = 0;
       for (const TThreadSample& t : c->Threads) {
         ++order;
-        if (!busiest || t.Voluntary > busiest->Voluntary) {
-          busiest = &t;
+        const auto sv = c->SteadyThreadVoluntaryPerS.find(t.Tid);
+        if (sv == c->SteadyThreadVoluntaryPerS.end()) continue;
+        if (sv->second > busiest) {
+          busiest = sv->second;
+          busiestWhole = t.Voluntary / seconds;
           busiestOrder = order;
         }
       }
-      const double ratio = busiest ? busiest->Voluntary / seconds / periodsPerS : 0;
-      std::printf("  %-58s %6.2f  (thread #%d; goal <= 1.00 for the playback thread: %s)\n",
-                  what.c_str(), ratio, busiestOrder, ratio <= 1.0 ? "met" : "not met");
+      const double ratio = busiest / periodsPerS;
+      std::printf(
+          "  %-58s %6.2f  (thread #%d, whole run %.2f; goal <= 1.00 for the playback thread: %s)\n",
+          what.c_str(), ratio, busiestOrder, busiestWhole / periodsPerS,
+          ratio <= 1.0 ? "met" : "not met");
     }
   }
   std::filesystem::remove_all(dir);

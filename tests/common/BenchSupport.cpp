@@ -122,6 +122,17 @@ void TThreadWatch::SampleNow() {
   if (cpu < 0 || now.empty()) return;
   FLastPoint = {std::chrono::duration<double>(at).count(), cpu, FLast};
   if (FMark.AtS < 0 && at >= FMarkAfter) FMark = FLastPoint;
+  FPoints.push_back(FLastPoint);
+}
+
+TThreadWatch::TPoint TThreadWatch::PointBefore(double AtS) const {
+  std::lock_guard lock(FMutex);
+  TPoint found;
+  for (const TPoint& p : FPoints) {
+    if (p.AtS > AtS) break;
+    found = p;
+  }
+  return found;
 }
 
 TThreadWatch::TPoint TThreadWatch::Mark() const {

@@ -68,6 +68,8 @@ class TThreadWatch {
   // The mark and the last sample in which the process was still there.
   TPoint Mark() const;
   TPoint LastPoint() const;
+  // The last sample taken at or before AtS (AtS < 0 when there is none).
+  TPoint PointBefore(double AtS) const;
 
  private:
   pid_t FPid;
@@ -78,6 +80,7 @@ class TThreadWatch {
   std::chrono::milliseconds FMarkAfter;
   TPoint FMark;
   TPoint FLastPoint;
+  std::vector<TPoint> FPoints;  // every sample, in order
   std::jthread FThread;
 };
 
