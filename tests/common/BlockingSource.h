@@ -26,10 +26,16 @@ class TBlockingSource : public TTestSource {
     std::lock_guard<std::mutex> lock(FCS);
     FStalled = true;
   }
+  // Reads that start at or past Bytes stall, as Stall() would make them.
+  void StallFrom(int64_t Bytes) {
+    std::lock_guard<std::mutex> lock(FCS);
+    FStallFrom = Bytes;
+  }
   void Release() {
     {
       std::lock_guard<std::mutex> lock(FCS);
       FStalled = false;
+      FStallFrom = -1;
     }
     FCond.notify_all();
   }
@@ -40,9 +46,9 @@ class TBlockingSource : public TTestSource {
   void GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) override {
     {
       std::unique_lock<std::mutex> lock(FCS);
-      if (FStalled) {
+      if (FStalled || (FStallFrom >= 0 && Position() >= FStallFrom)) {
         ++StallsEntered;
-        FCond.wait_for(lock, StallFor, [this] { return !FStalled; });
+        FCond.wait_for(lock, StallFor, [this] { return !FStalled && FStallFrom < 0; });
       }
     }
     TTestSource::GetDataInternal(Buffer, Bytes);
@@ -51,7 +57,8 @@ class TBlockingSource : public TTestSource {
  private:
   std::mutex FCS;
   std::condition_variable FCond;
-  bool FStalled = false;  // under FCS
+  bool FStalled = false;    // under FCS
+  int64_t FStallFrom = -1;  // under FCS
 };
 
 }  // namespace lirvo::test
