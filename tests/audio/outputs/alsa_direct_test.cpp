@@ -1,16 +1,16 @@
-// The ALSA hardware direct driver, pointed at PCMs of the test's own: `file`
-// PCMs over `null` that write what the card would receive to a raw capture.
-// Each card format the driver converts to is checked bit for bit, through the
-// player's whole chain.
+// The ALSA hardware direct driver, pointed at PCMs of the test's own: paced
+// test cards (a clock like a card's, see PacedCardPlugin.cpp) that write what
+// they receive to a raw capture and count their own xruns. Each card format
+// the driver converts to is checked bit for bit, through the player's whole
+// chain, with no period missed.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/outputs/AsioHost_Define.h"
@@ -48,8 +48,7 @@ class AlsaDirectTest : public ::testing::Test {
     std::string config;
     alsa::TAlsaDirectSetup setup;
     for (const TCard& c : kCards) {
-      config += std::string("pcm.") + c.Pcm + " { type file slave.pcm { type null } file \"" +
-                Capture(c.Pcm) + "\" format \"raw\" }\n";
+      config += PacedCardConfig(c.Pcm, Capture(c.Pcm), config.empty());
       setup.Devices.push_back({std::string("Test card ") + c.Pcm, c.Pcm, {c.Format}});
     }
     setup.Config = config;
@@ -60,8 +59,17 @@ class AlsaDirectTest : public ::testing::Test {
   std::string Capture(const std::string& Pcm) const { return Dir + "/" + Pcm + ".raw"; }
 
   std::vector<uint8_t> ReadCapture(const std::string& Pcm) const {
-    std::ifstream f(Capture(Pcm), std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+    return ReadWholeFile(Capture(Pcm));
+  }
+
+  // The run missed no period: the player had every half in time (no
+  // shortfall, no xrun seen by the driver) and the card agrees.
+  void ExpectNothingMissed(const TASIOAudioOut& Out, const std::string& Pcm) const {
+    EXPECT_EQ(Out.Shortfalls(), 0u);
+    EXPECT_EQ(Out.DeviceXruns(), 0u);
+    const TPacedCardStats stats = ReadPacedCardStats(Capture(Pcm));
+    EXPECT_EQ(stats.Xruns, 0) << "xruns the card counted";
+    EXPECT_EQ(stats.Starts, 1) << "a card restarted after running dry";
   }
 
   // An output on device Index of the list (the test's cards, then JACK).
@@ -79,14 +87,6 @@ class AlsaDirectTest : public ::testing::Test {
     Out.SetInput(&In);
     Out.Run();
     return PumpUntil([&] { return Done.load() > before; }, 60s);
-  }
-
-  // The largest buffer size the device offers (the outputs here use it).
-  size_t HalfFrames(const std::string& Pcm) const {
-    std::unique_ptr<IAsioHost> drv = alsa::CreateAlsaDirectDriver("probe", Pcm, Env.AlsaDirect);
-    int32_t mn = 0, mx = 0, pref = 0, gran = 0;
-    if (drv) drv->getBufferSize(&mn, &mx, &pref, &gran);
-    return static_cast<size_t>(mx);
   }
 
   std::string Dir;
@@ -206,6 +206,61 @@ TEST_F(AlsaDirectTest, DriverPresentsInt32AndTheCardsRatesAndSizesAndShowsThemIn
   drv->setSampleRate(44100);
 }
 
+// The test card itself: it takes no more than its ring ahead of its clock,
+// and runs dry, counting an xrun, when a period comes late.
+TEST(PacedCard, PacesTheWriterAndCountsAPeriodThatCameLate) {
+  const std::string capture = ScratchDir("paced_card") + "/card.raw";
+  const std::string text = PacedCardConfig("card", capture);
+  snd_config_t* top = nullptr;
+  ASSERT_EQ(snd_config_top(&top), 0);
+  snd_input_t* in = nullptr;
+  ASSERT_EQ(snd_input_buffer_open(&in, text.data(), static_cast<ssize_t>(text.size())), 0);
+  ASSERT_EQ(snd_config_load(top, in), 0);
+  snd_input_close(in);
+  snd_pcm_t* pcm = nullptr;
+  ASSERT_EQ(snd_pcm_open_lconf(&pcm, "card", SND_PCM_STREAM_PLAYBACK, 0, top), 0);
+  // 441-frame periods (10 ms), two of them; it starts when the ring is full.
+  snd_pcm_uframes_t period = 441, buffer = 882;
+  {
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    ASSERT_GE(snd_pcm_hw_params_any(pcm, hw), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_channels(pcm, hw, 2), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_rate(pcm, hw, 44100, 0), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_period_size(pcm, hw, period, 0), 0);
+    ASSERT_EQ(snd_pcm_hw_params_set_buffer_size(pcm, hw, buffer), 0);
+    ASSERT_EQ(snd_pcm_hw_params(pcm, hw), 0);
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    ASSERT_EQ(snd_pcm_sw_params_current(pcm, sw), 0);
+    ASSERT_EQ(snd_pcm_sw_params_set_start_threshold(pcm, sw, buffer), 0);
+    ASSERT_EQ(snd_pcm_sw_params_set_avail_min(pcm, sw, period), 0);
+    ASSERT_EQ(snd_pcm_sw_params(pcm, sw), 0);
+  }
+  std::vector<int16_t> block(2 * period, 0x1234);
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 12; ++i)
+    ASSERT_EQ(snd_pcm_writei(pcm, block.data(), period), static_cast<snd_pcm_sframes_t>(period));
+  // Ten periods had to play before the last two fitted.
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
+  EXPECT_GE(ms, 95);
+  EXPECT_LT(ms, 200);
+  std::this_thread::sleep_for(40ms);  // the ring (20 ms) runs dry
+  EXPECT_EQ(snd_pcm_writei(pcm, block.data(), period), -EPIPE);
+  ASSERT_EQ(snd_pcm_prepare(pcm), 0);
+  snd_pcm_drop(pcm);
+  snd_pcm_close(pcm);
+  snd_config_delete(top);
+  const TPacedCardStats stats = ReadPacedCardStats(capture);
+  EXPECT_EQ(stats.Xruns, 1);
+  EXPECT_EQ(stats.Period, 441);
+  EXPECT_EQ(ReadWholeFile(capture).size(), 12u * period * 4);
+}
+
 TEST(AlsaDirectConversion, WideSamplesAreRoundedAndSaturatedNarrowOnesPassExactly) {
   const int32_t in[] = {0x12340000, INT32_MIN, 0x7FFFFFFF, 0x00008000,
                         0x00007FFF, -0x8000,   0x7FFF8000, 0x12345680};
@@ -268,8 +323,7 @@ TEST_F(AlsaDirectTest, EveryCardFormatReceivesTheStreamBitExact) {
       auto out = MakeOutput(static_cast<int32_t>(card));
       ASSERT_TRUE(Play(*out, cache));
       ASSERT_EQ(out->ExceptionMessage(), "");
-      const uint64_t shortfalls = out->Shortfalls();
-      const size_t half = HalfFrames(c.Pcm) * 2 * c.Bytes;
+      ExpectNothingMissed(*out, c.Pcm);
       out.reset();
       cache.SetInput(nullptr);
       conv.SetInput(nullptr);
@@ -277,8 +331,8 @@ TEST_F(AlsaDirectTest, EveryCardFormatReceivesTheStreamBitExact) {
       const std::vector<uint8_t> cap = ReadCapture(c.Pcm);
       if (bits < 32) {
         // 16 and 24 bits are widened exactly by the converter.
-        EXPECT_TRUE(WholeStreamWithCountedGaps(
-            cap, CardBytes(WidenedPattern(bits, src.TotalBytes), c.Format, 2), half, shortfalls));
+        EXPECT_TRUE(
+            ExactThenSilence(cap, CardBytes(WidenedPattern(bits, src.TotalBytes), c.Format, 2)));
       }
       if (bits == 32 && c.Format == SND_PCM_FORMAT_S32_LE) {
         // The converter's 32-bit output passes unchanged.
@@ -300,7 +354,7 @@ TEST_F(AlsaDirectTest, EveryCardFormatReceivesTheStreamBitExact) {
         }
         rc.Flush();
         rc.SetInput(nullptr);
-        EXPECT_TRUE(WholeStreamWithCountedGaps(cap, expected, half, shortfalls));
+        EXPECT_TRUE(ExactThenSilence(cap, expected));
       }
       if ((bits == 16 && c.Format == SND_PCM_FORMAT_S16_LE) ||
           (bits == 24 && c.Format == SND_PCM_FORMAT_S24_3LE)) {
@@ -308,7 +362,7 @@ TEST_F(AlsaDirectTest, EveryCardFormatReceivesTheStreamBitExact) {
         std::vector<uint8_t> original(static_cast<size_t>(src.TotalBytes));
         for (size_t i = 0; i < original.size(); ++i)
           original[i] = PatternByte(int64_t(i));
-        EXPECT_TRUE(WholeStreamWithCountedGaps(cap, original, half, shortfalls));
+        EXPECT_TRUE(ExactThenSilence(cap, original));
       }
     }
   }
@@ -324,12 +378,11 @@ TEST_F(AlsaDirectTest, MultichannelSourceReachesTheCardChannelsInOrder) {
   auto out = MakeOutput(0);
   ASSERT_TRUE(Play(*out, src));
   ASSERT_EQ(out->ExceptionMessage(), "");
-  const uint64_t shortfalls = out->Shortfalls();
+  ExpectNothingMissed(*out, "card_s32");
   out.reset();
-  EXPECT_TRUE(WholeStreamWithCountedGaps(
-      ReadCapture("card_s32"),
-      CardBytes(WidenedPattern(16, src.TotalBytes), SND_PCM_FORMAT_S32_LE, 4),
-      HalfFrames("card_s32") * 4 * 4, shortfalls));
+  EXPECT_TRUE(
+      ExactThenSilence(ReadCapture("card_s32"),
+                       CardBytes(WidenedPattern(16, src.TotalBytes), SND_PCM_FORMAT_S32_LE, 4)));
 }
 
 }  // namespace
