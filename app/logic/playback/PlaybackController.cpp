@@ -9,6 +9,7 @@
 #include "app/logic/playlist/FileKinds.h"
 #include "audio/core/AuException.h"
 #include "audio/core/AudioClasses.h"
+#include "audio/core/UiDispatcher.h"
 #include "audio/decoders/AudioFLAC.h"
 #include "audio/decoders/AudioMAC.h"
 #include "audio/decoders/AudioWave.h"
@@ -35,7 +36,7 @@ constexpr const char* kMsgStopped = "播放停止";
 // What the ASIO start asks for once the driver's first buffers are under way.
 constexpr uint32_t kAsioTimerResolution = 9000;
 constexpr auto kAsioStartSettle = std::chrono::milliseconds(100);
-constexpr auto kStopPoll = std::chrono::milliseconds(1);
+constexpr auto kStopServeStep = std::chrono::milliseconds(50);
 
 bool FileExists(const std::string& Path) {
   if (Path.empty()) return false;
@@ -216,9 +217,12 @@ void TPlaybackController::StopAndWait(TAuOutput* Out) {
   if (!Out || Out->Status() == tosIdle) return;
   Out->Stop(true);
   // The run ends after its current block; the output's own device time-outs
-  // bound this wait. Messages keep flowing (progress, user commands).
+  // bound this wait. The outputs' calls are served as they come and the end
+  // of the run wakes the wait; the host's own messages (the window's events)
+  // are handled at least every kStopServeStep meanwhile.
   while (Out->Status() != tosIdle) {
-    std::this_thread::sleep_for(kStopPoll);
+    // Status reads atomics only, as a wait under the dispatcher's lock must.
+    ServeUntil([Out] { return Out->Status() == tosIdle; }, kStopServeStep);
     FHost.ProcessMessages();
   }
 }

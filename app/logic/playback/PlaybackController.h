@@ -84,7 +84,7 @@ class IPlayerHost {
   virtual void SetProgress(int Percent) = 0;
   // Handles pending window messages, including the outputs' queued events
   // (UiDispatcher's CheckSynchronize). The stop loop relies on it: it calls
-  // this every millisecond until the outputs are idle. It must return once
+  // this at least every 50 ms until the outputs are idle. It must return once
   // nothing is pending (never wait for a message). It re-enters the
   // controller: the window's version runs Qt's event loop, so user commands
   // and the outputs' events (a track's end starting the next one) may run
