@@ -86,15 +86,20 @@ void TAuStreamedInput::GetData(uint8_t*& Buffer, uint32_t& Bytes) {
       return;
     }
   }
-  int64_t pos = FPosition += Bytes;
   const int64_t size = FSize;
+  const int64_t before = FPosition;
+  int64_t pos = before + Bytes;
   if (size > 0 && pos >= size) {
     _EndOfStream = true;
     if (pos > size) {
-      Bytes -= static_cast<uint32_t>(pos - size);
-      FPosition = size;
+      // Only what lies inside the window is delivered; a seek may have left
+      // the position at or past its end, and then nothing of the block is.
+      Bytes = before >= size ? 0 : static_cast<uint32_t>(size - before);
+      if (Bytes == 0) Buffer = nullptr;
+      pos = size;
     }
   }
+  FPosition = pos;
 }
 
 // ---------------------------------------------------------------------------
@@ -276,9 +281,11 @@ void TAuFileIn::InitInternal() {
     BufEnd = 0;
     return;
   }
-  if (FEndSample > FTotalSamples) FEndSample = -1;
-  const int64_t last = FEndSample != -1 ? FEndSample.load() : FTotalSamples.load();
-  FTotalSamples = last - FStartSample + 1;
+  // The window runs from the start sample to the end sample, both included;
+  // without an end (or one past the file's), to the file's last frame.
+  if (FEndSample >= FTotalSamples) FEndSample = -1;
+  const int64_t last = FEndSample != -1 ? FEndSample.load() : FTotalSamples - 1;
+  FTotalSamples = std::max<int64_t>(0, last - FStartSample + 1);
   FSize = FTotalSamples * FSampleSize;
   BufStart = 1;
   BufEnd = 0;

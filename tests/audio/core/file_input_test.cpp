@@ -90,11 +90,12 @@ INSTANTIATE_TEST_SUITE_P(Windows, FileInputWindowTest,
                          ::testing::Values(
                              // The last block is shortened to the window's end.
                              WindowCase{2, 5, 4, 2, 4},
-                             // An open end counts one frame more than the file holds; the decoder's
-                             // end ends the stream.
-                             WindowCase{2, -1, 9, 2, 8},
-                             // An end beyond the file is treated as open.
-                             WindowCase{2, 50, 9, 2, 8},
+                             // An open end runs to the file's last frame.
+                             WindowCase{2, -1, 8, 2, 8},
+                             // An end at or beyond the file's end is treated as open.
+                             WindowCase{2, 10, 8, 2, 8}, WindowCase{2, 50, 8, 2, 8},
+                             // A start beyond the file: an empty window.
+                             WindowCase{12, -1, 0, 0, 0},
                              // A window of one frame.
                              WindowCase{0, 0, 1, 0, 1}, WindowCase{9, 9, 1, 9, 1}));
 
@@ -143,6 +144,32 @@ TEST_F(FileInputTest, SeekWhileBusyCountsFromTheWindowStart) {
   EXPECT_TRUE(FramesAre(ReadAll(in), 5, 4));
   EXPECT_FALSE(in.Seek(100)) << "beyond TotalSamples";
   in.Flush();
+}
+
+// A decoder may land past the frame asked for (on its own frame grid); a
+// seek that lands past the window's end then delivers nothing of the next
+// block, not a length that wrapped around.
+TEST_F(FileInputTest, ASeekThatLandsPastTheWindowDeliversNothingMore) {
+  struct TOvershootingIn : TRawIn {
+    bool SeekInternal(int64_t& SampleNum) override {
+      SampleNum += 50;
+      return TRawIn::SeekInternal(SampleNum);
+    }
+  } over;
+  over.SetFileName(big);
+  over.SetStartSample(2);
+  over.SetEndSample(5);
+  over.Init();
+  EXPECT_TRUE(over.Seek(3));
+  uint8_t* p = nullptr;
+  uint32_t n = 12;
+  over.GetData(p, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_LE(over.Position(), over.Size());
+  n = 12;
+  over.GetData(p, n);
+  EXPECT_EQ(n, 0u) << "the stream stays ended";
+  over.Flush();
 }
 
 TEST_F(FileInputTest, JumpMovesByThousandthsOfTheWindow) {
