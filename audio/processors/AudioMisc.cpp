@@ -129,27 +129,23 @@ void TCueSplitter::InitInternal() {
   FEmptyTrack = false;
 
   const uint64_t rate = in->SampleRate();
-  // Milliseconds to frames, rounded to the nearest with halves to even (as
-  // sheets have always been cut here), in integers so that the same times
-  // always give the same frames.
-  auto frames = [rate](uint64_t ms) {
-    const uint64_t v = ms * rate;
-    uint64_t q = v / 1000;
-    const uint64_t r = v % 1000;
-    if (r > 500 || (r == 500 && (q & 1))) ++q;
-    return static_cast<int64_t>(q);
-  };
-  const int64_t start = frames(item.BeginIndex);
+  // CD frames (1/75 s) to the image's frames, rounded down: a boundary is
+  // the same frame as the end of one track and the start of the next, so
+  // the tracks in turn give back the image, nothing lost or played twice.
+  auto frames = [rate](uint64_t cd) { return static_cast<int64_t>(cd * rate / 75); };
+  const int64_t start = frames(item.BeginFrame);
   file->SetStartSample(start);
-  // The end is inclusive: a track ends one frame into what follows it. A
-  // track without an end (EndIndex 0) runs to the end of the image, like the
-  // last one.
+  // The input's end sample is its last one: a track ends on the frame before
+  // the next one's (or its pregap's) first. A track without an end
+  // (EndIndex 0) runs to the end of the image, like the last one.
   int64_t end = -1;
   if (!last && item.EndIndex != 0) {
-    end = frames(item.EndIndex);
-    if (end < start) {
+    const int64_t next = frames(item.EndFrame);
+    if (next <= start) {
       FEmptyTrack = true;
       end = start;
+    } else {
+      end = next - 1;
     }
   }
   file->SetEndSample(end);

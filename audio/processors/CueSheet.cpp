@@ -71,15 +71,22 @@ std::string TextValue(std::string_view Line, size_t Pos) {
                      "\"");
 }
 
-// mm:ss:ff from Pos on, in milliseconds. Minutes may exceed 99; frames are
-// 1/75 s, rounded to whole ms (ff * 1000 / 75 never ends in a half).
-uint32_t ReadIndexTime(std::string_view Line, size_t Pos, size_t LineNo) {
+// An INDEX time: in CD frames (1/75 s, exact) and in milliseconds.
+struct TIndexTime {
+  uint32_t Ms = 0;
+  uint32_t Frames = 0;
+};
+
+// mm:ss:ff from Pos on. Minutes may exceed 99; the milliseconds are the
+// frames rounded to whole ms (ff * 1000 / 75 never ends in a half).
+TIndexTime ReadIndexTime(std::string_view Line, size_t Pos, size_t LineNo) {
   uint64_t mm, ss, ff;
   if (!ReadNumber(Line, Pos, mm) || !ReadNumber(Line, Pos, ss) || !ReadNumber(Line, Pos, ff))
     RaiseBadIndex(LineNo, Line);
   const uint64_t ms = (ff * 40 + 1) / 3 + mm * 60000 + ss * 1000;
   if (ms > UINT32_MAX) RaiseBadIndex(LineNo, Line);
-  return static_cast<uint32_t>(ms);
+  // Each field counts at least as much in ms as in frames: the frames fit too.
+  return {static_cast<uint32_t>(ms), static_cast<uint32_t>(mm * 4500 + ss * 75 + ff)};
 }
 
 }  // namespace
@@ -129,12 +136,18 @@ TCueSheet ParseCueSheet(const std::vector<std::string>& Lines) {
       TCueItem& current = item(tracks);
       TCueItem* previous = tracks > 1 ? &item(tracks - 1) : nullptr;
       if (number != 0) {
-        const uint32_t t = ReadIndexTime(line, pos, lineNo);
-        current.BeginIndex = t;
-        if (previous && previous->EndIndex == 0) previous->EndIndex = t;
+        const TIndexTime t = ReadIndexTime(line, pos, lineNo);
+        current.BeginIndex = t.Ms;
+        current.BeginFrame = t.Frames;
+        if (previous && previous->EndIndex == 0) {
+          previous->EndIndex = t.Ms;
+          previous->EndFrame = t.Frames;
+        }
       } else if (previous) {
         // A pregap: the previous track ends where it starts.
-        previous->EndIndex = ReadIndexTime(line, pos, lineNo);
+        const TIndexTime t = ReadIndexTime(line, pos, lineNo);
+        previous->EndIndex = t.Ms;
+        previous->EndFrame = t.Frames;
       }
     } else if (StartsWith(line, "PERFORMER")) {
       item(tracks).Performer = TextValue(line, 9);

@@ -23,6 +23,11 @@ struct TCueItem {
   std::string Title;
   uint32_t BeginIndex = 0;  // ms from the image's start: the track's last non-zero INDEX
   uint32_t EndIndex = 0;    // ms: where the next pregap or track starts; 0 = to the image's end
+  // The same two times in CD frames (1/75 s), exactly as the sheet gives
+  // them: the splitter cuts by these. EndFrame counts only when EndIndex is
+  // not 0.
+  uint32_t BeginFrame = 0;
+  uint32_t EndFrame = 0;
 };
 
 // The track table holds at most this many tracks; later TRACK lines are

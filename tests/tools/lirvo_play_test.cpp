@@ -240,8 +240,8 @@ TEST_F(LirvoPlay, CueSheetInfoListsTheAlbumTheImageAndEveryTrack) {
       "rate: 44100",
       "bits: 16",
       "tracks: 3",
-      "track 1: start 0, end 44100, duration 1.000, title 一, performer 歌手",
-      "track 2: start 67605, end 88200, duration 0.467, title Two, performer Other",
+      "track 1: start 0, end 44099, duration 1.000, title 一, performer 歌手",
+      "track 2: start 67620, end 88199, duration 0.467, title Two, performer Other",
       "track 3: start 88200, end 156555, duration 1.550, title Three, performer 歌手"};
   EXPECT_EQ(Lines(r.OutText()), want);
 }
@@ -256,9 +256,10 @@ TEST_F(LirvoPlay, CueTrackDecodeWritesExactlyThatTracksFrames) {
     std::string Args;
     int64_t First, Count;
   } cases[] = {
-      {"--track 1", 0, 67606},  // the end is inclusive: one frame into track 2
-      {"--track 2", 67605, 156556 - 67605},
-      {"--track 2 --start 100 --frames 10", 67705, 10},
+      // 00:01:40 is CD frame 115: 115 * 588 frames; the tracks meet there.
+      {"--track 1", 0, 67620},
+      {"--track 2", 67620, 156556 - 67620},
+      {"--track 2 --start 100 --frames 10", 67720, 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args);

@@ -1,7 +1,8 @@
 // Sample-accurate tracks through the real decoders: a generated disc image is
 // cut by a sheet, and every track must deliver exactly the frames its index
-// times give (start rounded to the nearest frame, end inclusive), no more and
-// no fewer, taken from the reference PCM the image was made from.
+// times give (a CD frame of 1/75 s is rate / 75 frames; a track ends where
+// the next one or its pregap begins), no more and no fewer, taken from the
+// reference PCM the image was made from.
 
 #include <gtest/gtest.h>
 
@@ -41,16 +42,12 @@ struct TrackFrames {
 
 std::vector<TrackFrames> ExpectedFrames(const std::vector<TCueItem>& Items, int64_t Rate,
                                         int64_t TotalFrames) {
-  // Nearest frame, halves to even.
-  auto frames = [Rate](int64_t ms) {
-    const int64_t v = ms * Rate;
-    const int64_t q = v / 1000, r = v % 1000;
-    return q + ((r > 500 || (r == 500 && (q & 1))) ? 1 : 0);
-  };
+  // The frame a CD frame (1/75 s) falls in.
+  auto frames = [Rate](int64_t Cd) { return Cd * Rate / 75; };
   std::vector<TrackFrames> out;
   for (size_t i = 0; i < Items.size(); ++i) {
-    const int64_t first = frames(Items[i].BeginIndex);
-    const int64_t last = i + 1 == Items.size() ? TotalFrames - 1 : frames(Items[i].EndIndex);
+    const int64_t first = frames(Items[i].BeginFrame);
+    const int64_t last = i + 1 == Items.size() ? TotalFrames - 1 : frames(Items[i].EndFrame) - 1;
     out.push_back({first, last});
   }
   return out;
@@ -104,15 +101,11 @@ std::vector<std::vector<uint8_t>> CheckTracks(const std::string& Cue,
   return tracks;
 }
 
-// Tracks without pregaps joined again, dropping the frame each track repeats
-// from the start of the next one.
-std::vector<uint8_t> JoinTracks(const std::vector<std::vector<uint8_t>>& Tracks, int FrameBytes) {
+// Tracks without pregaps joined again, as they come.
+std::vector<uint8_t> JoinTracks(const std::vector<std::vector<uint8_t>>& Tracks) {
   std::vector<uint8_t> joined;
-  for (size_t i = 0; i < Tracks.size(); ++i) {
-    const std::vector<uint8_t>& t = Tracks[i];
-    const size_t repeat = i + 1 < Tracks.size() ? static_cast<size_t>(FrameBytes) : 0;
-    joined.insert(joined.end(), t.begin(), t.end() - std::min(repeat, t.size()));
-  }
+  for (const std::vector<uint8_t>& t : Tracks)
+    joined.insert(joined.end(), t.begin(), t.end());
   return joined;
 }
 
@@ -150,8 +143,8 @@ TEST_P(CueImageTest, EveryTrackDeliversExactlyItsFrames) {
   const int frame = 2 * c.bits / 8;
   ASSERT_EQ(reference.size(), static_cast<size_t>(c.rate * 7 / 2 * frame));
 
-  // Odd frame counts (17, 20 and 37 of 75) put the boundaries between samples,
-  // rounding up and down at 44.1 kHz.
+  // Odd CD frame counts (17, 20 and 37 of 75) put the boundaries on frames
+  // that no whole millisecond gives.
   const std::string cue = dir + "/album.cue";
   const std::string file = "FILE \"image." + std::string(c.ext) + "\" WAVE\r\n";
   if (c.pregaps) {
@@ -171,7 +164,7 @@ TEST_P(CueImageTest, EveryTrackDeliversExactlyItsFrames) {
   if (c.pregaps) return;
 
   // Without pregaps the tracks joined again are the image.
-  EXPECT_TRUE(JoinTracks(tracks, frame) == reference);
+  EXPECT_TRUE(JoinTracks(tracks) == reference);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, CueImageTest,
@@ -208,7 +201,7 @@ TEST(CueApeImageTest, EveryTrackDeliversExactlyItsFrames) {
                      "TRACK 03 AUDIO\n INDEX 01 00:02:37\n");
   const std::vector<std::vector<uint8_t>> tracks = CheckTracks(cue, reference, 4, 40001);
   ASSERT_EQ(tracks.size(), 3u);
-  EXPECT_TRUE(JoinTracks(tracks, 4) == reference);
+  EXPECT_TRUE(JoinTracks(tracks) == reference);
 }
 
 }  // namespace

@@ -278,10 +278,10 @@ TEST(PlayerCue, ACueRowPlaysExactlyItsTrackThenStops) {
   const std::vector<uint8_t> pcm = DecodedBytes(wav);
   const size_t second = 44100 * 4;
   ASSERT_GE(pcm.size(), 3 * second);
-  // The splitter's track end is inclusive: one frame of the next track
-  // follows it.
-  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath), Slice(pcm, second, second + 4), 0,
-                                17640 * 20));
+  // Exactly the second second: the track ends on the frame before track 3's
+  // first.
+  EXPECT_TRUE(
+      IsDataThenSilence(ReadFileBytes(rig.CapturePath), Slice(pcm, second, second), 0, 17640 * 20));
   EXPECT_EQ(rig.Pipeline->Components().CUE->Input(), rig.Pipeline->Components().WAV);
 }
 

@@ -59,15 +59,15 @@ class CueSplitterTest : public ::testing::Test {
   }
 };
 
-TEST_F(CueSplitterTest, TrackFromOneToTwoSecondsIs44101FramesFromFrame44100) {
+TEST_F(CueSplitterTest, TrackFromOneToTwoSecondsIsThatSecondsFrames) {
   cs.SetCurrentItem(1);
   cs.Init();
   EXPECT_EQ(in.StartSample(), 44100);
-  EXPECT_EQ(in.EndSample(), 88200);
-  EXPECT_EQ(cs.Size(), 44101 * kFrame);
+  EXPECT_EQ(in.EndSample(), 88199) << "the last frame before the next track's first";
+  EXPECT_EQ(cs.Size(), 44100 * kFrame);
   const std::vector<uint8_t> got = ReadAll(cs, 7777 * kFrame);
   cs.Flush();
-  EXPECT_TRUE(got == Frames(44100, 88200)) << "got " << got.size() / kFrame << " frames";
+  EXPECT_TRUE(got == Frames(44100, 88199)) << "got " << got.size() / kFrame << " frames";
   EXPECT_EQ(in.StartSample(), 0) << "Flush clears the input's window";
   EXPECT_EQ(in.EndSample(), -1);
 }
@@ -77,28 +77,25 @@ TEST_F(CueSplitterTest, LastTrackRunsToTheImagesEnd) {
   cs.Init();
   EXPECT_EQ(in.StartSample(), 88200);
   EXPECT_EQ(in.EndSample(), -1);
-  EXPECT_EQ(cs.Size(), (kFrames - 88200 + 1) * kFrame);
+  EXPECT_EQ(cs.Size(), (kFrames - 88200) * kFrame);
   const std::vector<uint8_t> got = ReadAll(cs, 10000);
   cs.Flush();
   EXPECT_TRUE(got == Frames(88200, kFrames - 1)) << "got " << got.size() / kFrame << " frames";
 }
 
-TEST_F(CueSplitterTest, TracksPlayedInTurnOverlapByOneFrameOnly) {
+TEST_F(CueSplitterTest, TracksPlayedInTurnGiveBackTheImage) {
   std::vector<uint8_t> all;
   for (uint8_t i = 0; i < cs.ItemsCount(); ++i) {
     cs.SetCurrentItem(i);
     cs.Init();
+    const int64_t size = cs.Size();
     std::vector<uint8_t> got = ReadAll(cs, 10000);
     cs.Flush();
-    if (i > 0) {
-      // The inclusive end repeats the next track's first frame.
-      ASSERT_GE(got.size(), static_cast<size_t>(kFrame));
-      ASSERT_TRUE(std::equal(got.begin(), got.begin() + kFrame, all.end() - kFrame));
-      all.resize(all.size() - kFrame);
-    }
+    EXPECT_EQ(static_cast<int64_t>(got.size()), size) << "track " << int(i);
     all.insert(all.end(), got.begin(), got.end());
   }
-  EXPECT_TRUE(all == pcm);
+  EXPECT_EQ(all.size(), pcm.size());
+  EXPECT_TRUE(all == pcm) << "nothing lost or played twice at a boundary";
 }
 
 TEST_F(CueSplitterTest, PropertiesFollowTheCurrentTrack) {
@@ -125,6 +122,7 @@ TEST_F(CueSplitterTest, PregapTrackLastsWholeSecondsToItsPregap) {
   cs.SetCueFile(cue);
   EXPECT_EQ(cs.Time(), 238u);
   EXPECT_EQ(cs.Items()[0].EndIndex, 238267u);
+  EXPECT_EQ(cs.Items()[0].EndFrame, (3 * 60 + 58) * 75 + 20u);
   cs.SetCurrentItem(1);
   EXPECT_EQ(cs.Time(), 0u) << "a track starting after the image's end is empty, not 4 billion s";
 }
@@ -233,14 +231,30 @@ TEST_F(CueSplitterTest, TrackEndingBeforeItStartsDeliversNothing) {
   cs.Flush();
 }
 
-TEST_F(CueSplitterTest, TrackStartRoundsToTheNearestFrame) {
-  // 00:00:01 is 13 ms: 573.3 frames at 44100 Hz.
+TEST_F(CueSplitterTest, BoundariesAreTheSheetsCdFramesAtTheImagesRate) {
+  // One CD frame is 1/75 s: 588 frames at 44.1 kHz, 640 at 48 kHz, and
+  // 106.67 at 8 kHz, where a boundary is the frame it falls in.
   WriteText(cue, "TRACK 01\nINDEX 01 00:00:01\nTRACK 02\nINDEX 01 00:00:02\n");
-  cs.SetCueFile(cue);
-  cs.Init();
-  EXPECT_EQ(in.StartSample(), 573);
-  EXPECT_EQ(in.EndSample(), 1191) << "27 ms: 1190.7 frames";
-  cs.Flush();
+  const struct {
+    uint32_t Rate;
+    int64_t Start, End;
+  } cases[] = {{44100, 588, 1175}, {48000, 640, 1279}, {8000, 106, 212}, {96000, 1280, 2559}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Rate);
+    const std::string path = dir + "/image" + std::to_string(c.Rate) + ".raw";
+    WriteRawFile(path, 2, 16, c.Rate, 4000);
+    TRawIn other;
+    other.SetFileName(path);
+    TCueSplitter split;
+    split.SetCueFile(cue);
+    split.SetInput(&other);
+    split.Init();
+    EXPECT_EQ(other.StartSample(), c.Start);
+    EXPECT_EQ(other.EndSample(), c.End);
+    EXPECT_EQ(split.Size(), (c.End - c.Start + 1) * kFrame);
+    split.Flush();
+    split.SetInput(nullptr);
+  }
 }
 
 }  // namespace
@@ -258,5 +272,5 @@ TEST_F(CueSplitterTest, AFailedInputInitLeavesTheSplitterIdle) {
   const std::vector<uint8_t> got = ReadAll(cs, 7777 * kFrame);
   cs.Flush();
   EXPECT_FALSE(cs.IsBusy());
-  EXPECT_TRUE(got == Frames(44100, 88200)) << "got " << got.size() / kFrame << " frames";
+  EXPECT_TRUE(got == Frames(44100, 88199)) << "got " << got.size() / kFrame << " frames";
 }
