@@ -204,6 +204,7 @@ TEST(CueSheetTest, LargestTimeThatFitsIsAccepted) {
   const TCueSheet s = Parse("TRACK 01\nINDEX 01 71582:47:22\n");
   ASSERT_EQ(s.Items.size(), 1u);
   EXPECT_EQ(s.Items[0].BeginIndex, 71582u * 60000 + 47000 + 293);
+  EXPECT_EQ(s.Items[0].BeginFrame, 71582u * 4500 + 47 * 75 + 22);
 }
 
 }  // namespace
