@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMetaObject>
@@ -64,6 +65,9 @@ TMainFormPlayer::TMainFormPlayer(TParts Parts)
   connect(FView, &QAbstractItemView::doubleClicked, this, [this] { FController->miPlayClick(); });
 
   FController = std::make_unique<lirvo::TPlaybackController>(FParts.Playlist, FComponents, *this);
+  FClock.setInterval(1000);
+  connect(&FClock, &QTimer::timeout, this,
+          [this] { FParts.Time.setText(QString::fromStdString(FController->TrackTimeText())); });
 }
 
 TMainFormPlayer::~TMainFormPlayer() {
@@ -250,6 +254,14 @@ void TMainFormPlayer::DispErrorMessage(const std::string& Text) {
 void TMainFormPlayer::SetProgress(int Percent) {
   // An output that does not know its length reports -1.
   FParts.Progress.setValue(Percent < 0 ? 0 : Percent > 100 ? 100 : Percent);
+}
+
+void TMainFormPlayer::SetTrackClock(bool Running) {
+  if (Running)
+    FClock.start();
+  else
+    FClock.stop();
+  FParts.Time.setText(QString::fromStdString(FController->TrackTimeText()));
 }
 
 void TMainFormPlayer::ProcessMessages() {

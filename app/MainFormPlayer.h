@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -27,6 +28,7 @@
 #include "audio/decoders/DecoderEnvironment.h"
 
 class IStatusLine;
+class QLabel;
 class QLineEdit;
 class QMimeData;
 class QProgressBar;
@@ -56,6 +58,7 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
     // table; the pointer is left at the view.
     QTableView*& Grid;
     QProgressBar& Progress;
+    QLabel& Time;       // the playing track's time
     QLineEdit* Filter;  // the file browser's mask box
     // Drops from its lists, its filter, its selection.
     TFileBrowserPane& FileBrowser;
@@ -104,6 +107,7 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   void BeginGridUpdate() override;
   void EndGridUpdate() override;
   void SetTimerResolution(uint32_t Resolution100ns, bool Set) override;
+  void SetTrackClock(bool Running) override;
 
   // The status text shown while files are being added.
   static QString AddingMessage(uint64_t Files);
@@ -124,6 +128,8 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
   void RefreshGrid();
 
   TParts FParts;
+  // Shows the track's time once a second while it runs, and only then.
+  QTimer FClock;
   // The components of the chain; the window owns the outputs.
   std::unique_ptr<lirvo::TPlayerChain> FChain;
   lirvo::TPlayerComponents FComponents;

@@ -1,6 +1,7 @@
 #include "MainWindowLayout.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -94,6 +95,12 @@ QWidget* BuildControlPanel(QWidget* parent, TMainFormWidgets& w) {
   for (QPushButton* b : {w.btnRunCMD, w.btnSndVol, w.btnReboot, w.btnShutdown})
     b->hide();
   buttons->addStretch(1);
+  // The track's time, left of the transport buttons it belongs with.
+  w.lblTime = Named(new QLabel(panel), "lblTime");
+  w.lblTime->setTextFormat(Qt::PlainText);
+  w.lblTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  buttons->addWidget(w.lblTime);
+  buttons->addSpacing(8);
   // Transport, kept at the right edge.
   w.btnPrior = button("btnPrior", "上一首");
   w.btnStop = button("btnStop", "停止");

@@ -17,6 +17,7 @@ class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QStatusBar;
+class QLabel;
 class QTableView;
 class QWidget;
 class TClickLabel;
@@ -27,6 +28,7 @@ struct TMainFormWidgets {
   QWidget* pnlControl = nullptr;
   TClickLabel* lblDisp = nullptr;
   QProgressBar* pbPlayProgress = nullptr;
+  QLabel* lblTime = nullptr;  // the playing track's time, beside the transport
   QPushButton* btnRunCMD = nullptr;
   QPushButton* btnSndVol = nullptr;
   QPushButton* btnReboot = nullptr;

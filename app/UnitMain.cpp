@@ -141,6 +141,7 @@ TLVPMainForm::TLVPMainForm(TMainFormServices Services, QWidget* parent)
       .Status = *FStatus,
       .Grid = dbgSongs,
       .Progress = *pbPlayProgress,
+      .Time = *lblTime,
       .Filter = edtFilter,
       .FileBrowser = *FileBrowser,
       .SetTimerResolution = FServices.OptimizerEnv.SetTimerResolution,

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/logic/playback/TrackTime.h"
 #include "app/logic/playlist/FileKinds.h"
 #include "audio/core/AuException.h"
 #include "audio/core/AudioClasses.h"
@@ -196,6 +197,11 @@ void TPlaybackController::StartPlay() {
     ds->Run();
     ds->SetOnDone(DoneHandler());
   }
+  FHost.SetTrackClock(true);
+}
+
+std::string TPlaybackController::TrackTimeText() const {
+  return TrackTimeOf(FAudioOut);
 }
 
 std::function<void(TComponent*)> TPlaybackController::DoneHandler() {
@@ -246,6 +252,7 @@ void TPlaybackController::StopAudioOut() {
   StopAndWait(FComponents.ASIO);
   ResetInput(FComponents.DSound);
   ResetInput(FComponents.ASIO);
+  FHost.SetTrackClock(false);
 }
 
 void TPlaybackController::PausePlay() {
@@ -254,6 +261,7 @@ void TPlaybackController::PausePlay() {
     if (out && out->Status() == tosPlaying) {
       out->Pause();
       FHost.DispMessage(kMsgPaused + FCurrentInfo);
+      FHost.SetTrackClock(false);
     }
   }
 }
@@ -264,6 +272,7 @@ void TPlaybackController::ResumePlay() {
     if (out && out->Status() == tosPaused) {
       out->Resume();
       FHost.DispMessage(kMsgPlaying + FCurrentInfo);
+      FHost.SetTrackClock(true);
     }
   }
 }

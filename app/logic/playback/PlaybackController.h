@@ -109,6 +109,11 @@ class IPlayerHost {
   // A track ran to its end (first thing AudioOutDone does, before the next
   // row starts). lirvo-play ends there; the window has nothing to do.
   virtual void TrackDone() {}
+  // The playing track's time (TrackTimeText) runs (a track started or
+  // resumed) or stands (paused, stopped): while it runs the window shows it
+  // once a second; when it stops, once more (a paused track's time stays, a
+  // stopped one's is empty).
+  virtual void SetTrackClock(bool Running) {}
 };
 
 class TPlaybackController {
@@ -157,6 +162,8 @@ class TPlaybackController {
   void AudioOutThreadException(TComponent* Sender);
 
   const TPlayerComponents& Components() const { return FComponents; }
+  // "1:23 / 4:56" for the run of FAudioOut; empty when nothing plays.
+  std::string TrackTimeText() const;
 
   // Playback state; the window reads and sets these (the settings choose the
   // engine and, on a change of engine, the output).

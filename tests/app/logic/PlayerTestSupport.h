@@ -51,6 +51,7 @@ class TTestHost : public IPlayerHost {
     ++TracksDone;
     if (OnTrackDone) OnTrackDone();
   }
+  void SetTrackClock(bool Running) override { Clock.push_back(Running); }
 
   // The titles of the rows started, in order ("正在播放：title / artist / album").
   std::vector<std::string> Started() const {
@@ -77,6 +78,7 @@ class TTestHost : public IPlayerHost {
   int GridUpdateDepth = 0;
   std::vector<std::pair<uint32_t, bool>> TimerCalls;
   int TracksDone = 0;
+  std::vector<bool> Clock;  // SetTrackClock's calls
   std::function<void()> OnTrackDone;
 };
 

@@ -461,6 +461,30 @@ TEST_F(MainFormPlayTest, PauseThenPlayRestartsTheRow) {
       << "the row went on instead of starting again";
 }
 
+// The track's time beside the transport: it counts while the track plays,
+// stands while paused and is gone after a stop.
+TEST_F(MainFormPlayTest, TheTrackTimeCountsStandsWhilePausedAndGoesWithTheStop) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  Open("window-time", /*Paced=*/true);
+  AddRow(Tone("a.wav", 5, 440), "A");
+  form->Playlist().SetCurrentRow(0);
+  EXPECT_EQ(form->lblTime->text(), "");
+  QTest::mouseClick(form->btnPlay, Qt::LeftButton);
+  EXPECT_TRUE(form->lblTime->text().endsWith(" / 0:05")) << form->lblTime->text().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return form->lblTime->text() == "0:01 / 0:05"; }, 5s))
+      << form->lblTime->text().toStdString();
+
+  QTest::mouseClick(form->btnPause, Qt::LeftButton);
+  const QString paused = form->lblTime->text();
+  EXPECT_TRUE(paused.endsWith(" / 0:05")) << paused.toStdString();
+  PumpFor(1500ms);
+  EXPECT_EQ(form->lblTime->text(), paused);
+
+  QTest::mouseClick(form->btnStop, Qt::LeftButton);
+  EXPECT_EQ(form->lblTime->text(), "");
+}
+
 // Enter and Space typed into the filter box belong to the box: Enter applies
 // the filter and plays nothing, Space is typed and pauses nothing.
 TEST_F(MainFormPlayTest, EnterAndSpaceInTheFilterBoxDoNotPlayOrPause) {
