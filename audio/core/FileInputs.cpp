@@ -25,16 +25,40 @@ bool TAuStreamedInput::Seek(int64_t SampleNum) {
   if (total != 0 && SampleNum > total) return false;
   std::lock_guard<std::recursive_mutex> lock(DataCS);
   if (Busy) {
+    const int64_t frame = std::max<int64_t>(1, FSampleSize);
+    const int64_t was = FStartSample + FPosition / frame;
     int64_t n = SampleNum + FStartSample;
     bool result;
     try {
       result = SeekInternal(n);
     } catch (...) {
-      // A decoder that cannot seek leaves the stream where it was.
-      return false;
+      result = false;
     }
-    FPosition = (n - FStartSample) * FSampleSize;
-    return result;
+    if (result) {
+      FPosition = (n - FStartSample) * FSampleSize;
+      // A stream that had ended plays again from there; where it ends now
+      // is for the data to say (a decoder's size may be an estimate).
+      _EndOfStream = false;
+      return true;
+    }
+    // A decoder whose seek failed may have lost its place (libFLAC is reset
+    // to the stream's start): it goes back to where it was, so the position
+    // stays true. One that cannot even do that ends the stream rather than
+    // play from a place nobody asked for.
+    int64_t back = was;
+    bool restored;
+    try {
+      restored = SeekInternal(back);
+    } catch (...) {
+      restored = false;
+    }
+    if (restored) {
+      FPosition = (back - FStartSample) * FSampleSize;
+    } else {
+      _EndOfStream = true;
+      FPosition = std::max<int64_t>(0, FSize);
+    }
+    return false;
   }
   FStartSample = SampleNum;
   FPosition = SampleNum * FSampleSize;
@@ -272,10 +296,14 @@ void TAuFileIn::InitInternal() {
   }
   FTotalSamples = FSize / FSampleSize;
   FTime = static_cast<uint32_t>(std::max<int64_t>(0, FTotalSamples / FSR));
-  if (FStartSample > 0) {
-    Seek(0);
-    FPosition = 0;
+  if (FStartSample > 0 && !Seek(0)) {
+    // A track that cannot start at its first frame is not played from the
+    // image's first one instead.
+    CloseFile();
+    Busy = false;
+    throw EAuException("The decoder cannot seek to the first frame of the track");
   }
+  FPosition = 0;
   if (FStartSample <= 0 && FEndSample == -1) {
     BufStart = 1;
     BufEnd = 0;

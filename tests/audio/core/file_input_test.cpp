@@ -94,8 +94,6 @@ INSTANTIATE_TEST_SUITE_P(Windows, FileInputWindowTest,
                              WindowCase{2, -1, 8, 2, 8},
                              // An end at or beyond the file's end is treated as open.
                              WindowCase{2, 10, 8, 2, 8}, WindowCase{2, 50, 8, 2, 8},
-                             // A start beyond the file: an empty window.
-                             WindowCase{12, -1, 0, 0, 0},
                              // A window of one frame.
                              WindowCase{0, 0, 1, 0, 1}, WindowCase{9, 9, 1, 9, 1}));
 
@@ -170,6 +168,55 @@ TEST_F(FileInputTest, ASeekThatLandsPastTheWindowDeliversNothingMore) {
   over.GetData(p, n);
   EXPECT_EQ(n, 0u) << "the stream stays ended";
   over.Flush();
+}
+
+// A decoder whose seek fails and loses its place (libFLAC goes back to the
+// stream's start): the input returns it to where it was, so what plays and
+// the position agree; a window whose first frame cannot be reached is an
+// error, not a track played from the image's start.
+TEST_F(FileInputTest, AFailedSeekKeepsThePlaceAndAFailedWindowStartIsAnError) {
+  struct TFailingIn : TRawIn {
+    int64_t FailFrom = 1 << 30;  // targets at or past this fail
+    bool SeekInternal(int64_t& SampleNum) override {
+      if (SampleNum >= FailFrom) {
+        int64_t start = 0;
+        TRawIn::SeekInternal(start);  // lost: back at the start
+        return false;
+      }
+      return TRawIn::SeekInternal(SampleNum);
+    }
+  } f;
+  f.SetFileName(big);
+  f.FailFrom = 600;
+  f.Init();
+  std::vector<uint8_t> got;
+  while (got.size() < 100 * kFrame) {
+    uint8_t* p = nullptr;
+    uint32_t n = static_cast<uint32_t>(100 * kFrame - got.size());
+    f.GetData(p, n);
+    ASSERT_GT(n, 0u);
+    got.insert(got.end(), p, p + n);
+  }
+  EXPECT_FALSE(f.Seek(700));
+  EXPECT_EQ(f.Position(), 100 * kFrame) << "the position stays where the stream is";
+  uint8_t* p = nullptr;
+  uint32_t n = 4 * kFrame;
+  f.GetData(p, n);
+  ASSERT_EQ(n, 4u * kFrame);
+  EXPECT_EQ(FrameAt(std::vector<uint8_t>(p, p + n), 0), 100) << "the stream went on from there";
+  f.Flush();
+
+  f.FailFrom = 0;  // now every seek fails, the one to the window's start too
+  f.SetStartSample(200);
+  f.SetEndSample(400);
+  EXPECT_THROW(f.Init(), EAuException);
+  EXPECT_FALSE(f.IsBusy()) << "the next Init needs no Reset";
+  f.FailFrom = 1 << 30;
+  f.SetStartSample(200);
+  f.SetEndSample(400);
+  f.Init();
+  EXPECT_TRUE(FramesAre(ReadAll(f, 3 * kFrame), 200, 201));
+  f.Flush();
 }
 
 TEST_F(FileInputTest, JumpMovesByThousandthsOfTheWindow) {
