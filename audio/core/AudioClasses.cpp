@@ -1,5 +1,6 @@
 #include "audio/core/AudioClasses.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -126,6 +127,12 @@ void TAuConverter::GetData(uint8_t*& Buffer, uint32_t& Bytes) {
   int64_t pos = FPosition += Bytes;
   int64_t size = FSize;
   if (size > 0 && pos > size) {
+    // An input whose length was an estimate (a compressed stream's, that
+    // grows as it is decoded) is followed: everything it delivers passes.
+    const int64_t grown = SizeFromInput();
+    if (grown > size) FSize = size = grown;
+  }
+  if (size > 0 && pos > size) {
     int64_t over = pos - size;
     Bytes = over >= Bytes ? 0 : Bytes - static_cast<uint32_t>(over);
     _EndOfStream = true;
@@ -141,8 +148,34 @@ void TAuConverter::_Resume() {
   if (TAuInput* in = FInput.load()) in->_Resume();
 }
 
+int64_t TAuConverter::SizeFromInput() {
+  TAuInput* in = FInput.load();
+  if (!in) return -1;
+  const int64_t inSize = in->Size();
+  const int64_t inFrame = static_cast<int64_t>((in->BitsPerSample() & 0x7F) / 8) * in->Channels();
+  const int64_t frame = static_cast<int64_t>((BitsPerSample() & 0x7F) / 8) * Channels();
+  if (inSize <= 0 || inFrame <= 0 || frame <= 0) return -1;
+  return inSize / inFrame * frame;
+}
+
 void TAuConverter::_Jump(int32_t Offs) {
-  if (TAuInput* in = FInput.load()) in->_Jump(Offs);
+  TAuInput* in = FInput.load();
+  if (!in) return;
+  // Under the data lock, so that no block is delivered between the input's
+  // jump and the position that follows it.
+  std::lock_guard<std::recursive_mutex> lock(DataCS);
+  in->_Jump(Offs);
+  // The position follows the input's, frame for frame in this converter's
+  // own format; the end is where the size says, not where the old position
+  // was.
+  const int64_t inFrame = static_cast<int64_t>((in->BitsPerSample() & 0x7F) / 8) * in->Channels();
+  const int64_t frame = static_cast<int64_t>((BitsPerSample() & 0x7F) / 8) * Channels();
+  if (inFrame <= 0 || frame <= 0) return;
+  int64_t pos = in->Position() / inFrame * frame;
+  const int64_t size = FSize;
+  if (size > 0) pos = std::min(pos, size);
+  FPosition = pos;
+  _EndOfStream = size > 0 && pos >= size;
 }
 
 void TAuConverter::BreakWait() noexcept {

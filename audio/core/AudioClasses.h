@@ -200,11 +200,15 @@ class TAuConverter : public TAuInput {
   virtual void SetInput(TAuInput* Value);
 
   // After end of stream (or with Size reached) delivers 0 bytes until the
-  // next Init; trims the block that runs past Size.
+  // next Init; trims the block that runs past Size, unless the input's own
+  // size has grown meanwhile (then Size follows it).
   void GetData(uint8_t*& Buffer, uint32_t& Bytes) override;
   void _Pause() override;
   void _Resume() override;
   void _Jump(int32_t Offs) override;
+  // The input's present size in this converter's frames (-1 unknown): the
+  // size follows it when the input's length grows.
+  int64_t SizeFromInput();
   void BreakWait() noexcept override;
 
  protected:

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "audio/core/Pool.h"
+#include "common/RawFileIn.h"
 #include "common/TestFiles.h"
+#include "common/TestPaths.h"
 
 namespace lirvo {
 namespace {
@@ -33,6 +35,7 @@ class TBytesSource : public TAuInput {
   int64_t ReportedSize = -2;  // -2: the data's length
   uint32_t MaxBlock = 1u << 30;
   bool IgnoreLimit = false;  // misbehave: deliver more than asked
+  bool GrowSize = false;     // the size is an estimate that grows with what was delivered
   std::vector<uint32_t> Requests;
   const uint8_t* LastBlock = nullptr;
   int Inits = 0;
@@ -68,6 +71,7 @@ class TBytesSource : public TAuInput {
     LastBlock = Buffer;
     Bytes = uint32_t(n);
     Offset += n;
+    if (GrowSize) FSize = std::max<int64_t>(FSize, static_cast<int64_t>(Offset));
   }
 
  private:
@@ -332,6 +336,71 @@ TEST(AudioConverter, TrimsAtSizeThenEndsStream) {
   bytes = 4096;
   f.conv.GetData(p, bytes);
   EXPECT_EQ(bytes, 0u) << "end of stream after the trimmed block";
+}
+
+// A jump through the converter moves its position with the input's: a jump
+// back plays the rest of the file from there (the old position ended it
+// early), a jump after the end plays again, and the progress follows.
+TEST(AudioConverter, AJumpMovesThePositionWithTheInput) {
+  const std::string path = test::ScratchDir("converter_jump") + "/big.raw";
+  test::WriteRawFile(path, 2, 16, 1000, 1000);
+  test::TRawIn in;
+  in.SetFileName(path);
+  TAudioConverter conv;
+  conv.SetOutBitsPerSample(32);
+  conv.SetOutChannels(2);
+  conv.SetInput(&in);
+  conv.Init();
+  ASSERT_EQ(conv.Size(), 1000 * 8);
+  // Data are the file's frames from First on, widened to 32 bits.
+  auto framesFrom = [](const std::vector<uint8_t>& Data, int64_t First) {
+    for (size_t i = 0; i + 8 <= Data.size(); i += 8) {
+      const int64_t f = First + static_cast<int64_t>(i / 8);
+      for (int c = 0; c < 2; ++c)
+        if (Data[i + 4 * c + 2] != test::RawSampleByte(f, c, 0) ||
+            Data[i + 4 * c + 3] != test::RawSampleByte(f, c, 1))
+          return false;
+    }
+    return true;
+  };
+  uint32_t have = 0;
+  while (have < 500 * 8) {
+    uint8_t* p = nullptr;
+    uint32_t n = std::min<uint32_t>(4096, 500 * 8 - have);
+    conv.GetData(p, n);
+    ASSERT_GT(n, 0u);
+    have += n;
+  }
+  conv._Jump(-200);  // a fifth of the track back: frame 300
+  EXPECT_EQ(conv.Position(), 300 * 8);
+  std::vector<uint8_t> rest = test::ReadAll(conv, 4096);
+  EXPECT_EQ(rest.size(), 700u * 8) << "the rest of the track after a jump back";
+  EXPECT_TRUE(framesFrom(rest, 300));
+  EXPECT_EQ(conv.Position(), conv.Size());
+
+  conv._Jump(-500);  // from the end, half way back
+  EXPECT_EQ(conv.Position(), 500 * 8);
+  rest = test::ReadAll(conv, 4096);
+  EXPECT_EQ(rest.size(), 500u * 8) << "an ended stream plays again after a jump back";
+  EXPECT_TRUE(framesFrom(rest, 500));
+  conv.Flush();
+}
+
+TEST(AudioConverter, AnInputWhoseSizeGrowsIsDeliveredWhole) {
+  // Estimated at two frames, the source delivers four, one frame a block,
+  // its size growing as it goes (a compressed stream's estimate).
+  Fixture f(16, 2, BytesOf<int16_t>({1, 2, 3, 4, 5, 6, 7, 8}));
+  f.source.ReportedSize = 8;
+  f.source.MaxBlock = 4;
+  f.source.GrowSize = true;
+  f.conv.Init();
+  ASSERT_EQ(f.conv.Size(), 16);
+  const std::vector<uint8_t> got = ReadAll(f.conv, 4096);
+  EXPECT_EQ(Values<int32_t>(got.data(), static_cast<uint32_t>(got.size())),
+            (std::vector<int32_t>{65536, 2 * 65536, 3 * 65536, 4 * 65536, 5 * 65536, 6 * 65536,
+                                  7 * 65536, 8 * 65536}));
+  EXPECT_EQ(f.conv.Size(), 32) << "the size followed the input's";
+  EXPECT_EQ(f.conv.Position(), 32);
 }
 
 TEST(AudioConverter, EmptyInputEndsStream) {
