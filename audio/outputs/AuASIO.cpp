@@ -236,7 +236,15 @@ void TASIOAudioOut::Resume() {
 void TASIOAudioOut::Jump(int32_t Offs) {
   Pause();
   TAuInput* in = Input();
-  if (dynamic_cast<TAuConverter*>(in) || dynamic_cast<TAuFileIn*>(in)) in->_Jump(Offs);
+  if (dynamic_cast<TAuConverter*>(in) || dynamic_cast<TAuFileIn*>(in)) {
+    in->_Jump(Offs);
+    // The periods the ring holds are from before the jump: they are dropped,
+    // not played. The driver is stopped and the playback thread parked, and
+    // the discard is safe against both sides anyway; the ring is replaced
+    // only under FDeviceCS.
+    std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
+    if (FRing) FRing->Reset2();
+  }
   Resume();
 }
 

@@ -19,6 +19,7 @@
 #include "audio/outputs/AuASIO.h"
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
+#include "common/JumpingSource.h"
 #include "common/Pump.h"
 #include "common/TestSource.h"
 #include "tests/audio/outputs/AsioTestSupport.h"
@@ -821,6 +822,53 @@ TEST_F(AsioOutputTest, PauseStopsAndResumeRestartsTheDriverWithoutLosingData) {
   EXPECT_EQ(out->ExceptionMessage(), "");
   EXPECT_TRUE(ExactThenSilence(DropSilentChunks(Fake().TakeCapture(), 512 * 8),
                                Bytes32(WidenedPattern(16, src.TotalBytes))));
+}
+
+// A jump drops what the ring of periods holds from before it: after the jump
+// the device gets the new position's frames, not up to 80 ms of the old.
+TEST_F(AsioOutputTest, AJumpDropsThePeriodsTheRingHeldFromBefore) {
+  Configure([](TFakeAsioConfig& c) {
+    c.PrefSize = 512;
+    c.Period = 2ms;
+  });
+  auto out = MakeOutput();
+  TComponent owner;
+  TJumpingSource source(&owner);
+  source.TotalBytes = 44100 * 4 * 4;
+  TAudioConverter pass(&owner);  // the jump reaches a converter's input
+  pass.SetInput(&source);
+  out->SetInput(&pass);
+  const int before = Done.load();
+  out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return Fake().Switches.load() >= 40; }));
+  out->Jump(500);
+  ASSERT_EQ(source.Jumps, 1);
+  ASSERT_TRUE(PumpUntil([&] { return Done.load() > before; }, 30s));
+  EXPECT_EQ(out->ExceptionMessage(), "");
+  out.reset();
+
+  // The device's 32-bit samples back to the source's 16 bits.
+  const std::vector<uint8_t> cap = DropSilentChunks(Fake().TakeCapture(), 512 * 8);
+  std::vector<uint8_t> got;
+  for (size_t i = 0; i + 4 <= cap.size(); i += 4) {
+    got.push_back(cap[i + 2]);
+    got.push_back(cap[i + 3]);
+  }
+  size_t a = 0;
+  while (a < got.size() && got[a] == JumpByte(static_cast<int64_t>(a)))
+    ++a;
+  const int64_t read = source.PosAtJump.load();
+  ASSERT_GT(a, 0u);
+  // The ring holds at least four periods and 80 ms; it was full or nearly.
+  EXPECT_LE(static_cast<int64_t>(a) + 3 * 512 * 4, read)
+      << "played " << a << " bytes of the " << read << " read before the jump";
+  // Then the source from where the jump took it.
+  ASSERT_GE(got.size(), a + 64);
+  const int64_t landed = read + source.TotalBytes / 2;
+  bool from = true;
+  for (size_t i = 0; i < 64 && from; ++i)
+    from = got[a + i] == JumpByte(landed + static_cast<int64_t>(i));
+  EXPECT_TRUE(from) << "what follows the jump is not the source at its new position";
 }
 
 // A driver that does not ask for direct processing has the block delivered on
