@@ -6,26 +6,18 @@
 //
 // At the smallest buffer a period is 0.7 ms: a machine that wakes a
 // real-time thread later than that (a virtual machine whose processor the
-// host takes away) makes the card run dry whatever the player does. A probe
-// thread at the driver's priority measures how late the machine wakes it
-// meanwhile: a run the machine disturbed so is played again, and after three
-// such runs the case is skipped with the figures. A missed period while the
+// host takes away) makes the card run dry whatever the player does. Probe
+// threads at the driver's priority, one per processor (common/WakeProbe.h),
+// measure how late the machine wakes them meanwhile: a run the machine disturbed so is played
+// again, and after three such runs the case is skipped with the figures. A missed period while the
 // machine kept time fails.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/timerfd.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "audio/core/ThreadSetup.h"
 #include "audio/outputs/AuASIO.h"
@@ -36,6 +28,7 @@
 #include "common/Pump.h"
 #include "common/TestPaths.h"
 #include "common/TestSource.h"
+#include "common/WakeProbe.h"
 #include "tests/audio/outputs/AsioTestSupport.h"
 
 using namespace lirvo;
@@ -43,55 +36,6 @@ using namespace lirvo::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-int64_t MonoNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// Wakes every 500 us on a timer at a real-time priority and keeps how late
-// the machine woke it, at most.
-class TWakeProbe {
- public:
-  TWakeProbe(int Priority, int Cpu) {
-    FThread = std::thread([this, Priority, Cpu] {
-      sched_param sp{};
-      sp.sched_priority = Priority;
-      pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
-      cpu_set_t set;
-      CPU_ZERO(&set);
-      CPU_SET(Cpu, &set);
-      pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-      const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-      if (fd < 0) return;
-      int64_t next = MonoNs();
-      while (!FStop.load()) {
-        next = std::max(next + 500000, MonoNs());
-        itimerspec t{};
-        t.it_value = {static_cast<time_t>(next / 1000000000), static_cast<long>(next % 1000000000)};
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &t, nullptr);
-        uint64_t ticks = 0;
-        if (read(fd, &ticks, sizeof ticks) != sizeof ticks) break;
-        const int64_t late = MonoNs() - next;
-        if (late > FMaxLateNs.load()) FMaxLateNs.store(late);
-      }
-      close(fd);
-    });
-  }
-  ~TWakeProbe() {
-    FStop.store(true);
-    FThread.join();
-  }
-  TWakeProbe(const TWakeProbe&) = delete;
-  TWakeProbe& operator=(const TWakeProbe&) = delete;
-  int64_t MaxLateUs() const { return FMaxLateNs.load() / 1000; }
-
- private:
-  std::atomic<bool> FStop{false};
-  std::atomic<int64_t> FMaxLateNs{0};
-  std::thread FThread;
-};
 
 struct TRunResult {
   std::string Error;
@@ -121,18 +65,10 @@ TRunResult PlayOnce(const TOutputEnvironment& Env, const std::string& Capture,
   out->SetASIOBufferSize(Choice);
   out->SetInput(&cache);
   {
-    // One probe per processor: the machine may take away either.
-    std::vector<std::unique_ptr<TWakeProbe>> probes;
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    sched_getaffinity(0, sizeof allowed, &allowed);
-    for (int cpu = 0; cpu < CPU_SETSIZE && probes.size() < 8; ++cpu)
-      if (CPU_ISSET(cpu, &allowed))
-        probes.push_back(std::make_unique<TWakeProbe>(ProbePriority, cpu));
+    TWakeProbes probes(ProbePriority);
     out->Run();
     if (!PumpUntil([&] { return done.load() > 0; }, 30s)) r.Error = "the run did not end";
-    for (const auto& p : probes)
-      r.MachineLateUs = std::max(r.MachineLateUs, p->MaxLateUs());
+    r.MachineLateUs = probes.MaxLateUs();
   }
   if (r.Error.empty()) r.Error = out->ExceptionMessage();
   r.Shortfalls = out->Shortfalls();

@@ -471,7 +471,8 @@ TEST_F(MainFormPlayTest, TheTrackTimeCountsStandsWhilePausedAndGoesWithTheStop) 
   form->Playlist().SetCurrentRow(0);
   EXPECT_EQ(form->lblTime->text(), "");
   QTest::mouseClick(form->btnPlay, Qt::LeftButton);
-  EXPECT_TRUE(form->lblTime->text().endsWith(" / 0:05")) << form->lblTime->text().toStdString();
+  // The length is known once the chain has opened the file on the playback
+  // thread; the clock shows it from its next second on.
   ASSERT_TRUE(PumpUntil([&] { return form->lblTime->text() == "0:01 / 0:05"; }, 5s))
       << form->lblTime->text().toStdString();
 
