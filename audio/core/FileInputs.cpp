@@ -27,14 +27,16 @@ bool TAuStreamedInput::Seek(int64_t SampleNum) {
   if (Busy) {
     const int64_t frame = std::max<int64_t>(1, FSampleSize);
     const int64_t was = FStartSample + FPosition / frame;
+    // A decoder that throws has not sought.
+    auto trySeek = [this](int64_t& Sample) {
+      try {
+        return SeekInternal(Sample);
+      } catch (...) {
+        return false;
+      }
+    };
     int64_t n = SampleNum + FStartSample;
-    bool result;
-    try {
-      result = SeekInternal(n);
-    } catch (...) {
-      result = false;
-    }
-    if (result) {
+    if (trySeek(n)) {
       FPosition = (n - FStartSample) * FSampleSize;
       // A stream that had ended plays again from there; where it ends now
       // is for the data to say (a decoder's size may be an estimate).
@@ -46,13 +48,7 @@ bool TAuStreamedInput::Seek(int64_t SampleNum) {
     // stays true. One that cannot even do that ends the stream rather than
     // play from a place nobody asked for.
     int64_t back = was;
-    bool restored;
-    try {
-      restored = SeekInternal(back);
-    } catch (...) {
-      restored = false;
-    }
-    if (restored) {
+    if (trySeek(back)) {
       FPosition = (back - FStartSample) * FSampleSize;
     } else {
       _EndOfStream = true;
