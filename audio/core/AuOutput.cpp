@@ -188,9 +188,13 @@ void TAuThread::DoRun(uint64_t Seq) {
   TAuOutput::TEventSlot& slot = out->FEventSlot;
   TEventHandler* events = out->FEvents;
   bool more = true;
+  // The track the blocks written so far belong to: a change is announced
+  // with the progress, so the window follows the track that is heard.
+  uint64_t track = 0;
   try {
     out->PrepareOutput();
     out->CanOutput = true;
+    if (TAuInput* in = out->Input()) track = in->TrackSerial();
     // Between blocks: one atomic load when nobody asks anything; no lock, no
     // allocation and no call into handlers on this path.
     for (;;) {
@@ -201,7 +205,10 @@ void TAuThread::DoRun(uint64_t Seq) {
         continue;
       }
       const int32_t p = out->Progress();
-      if (p != out->CurProgr.load(std::memory_order_relaxed)) {
+      TAuInput* in = out->Input();
+      const uint64_t t = in ? in->TrackSerial() : 0;
+      if (p != out->CurProgr.load(std::memory_order_relaxed) || t != track) {
+        track = t;
         out->CurProgr.store(p, std::memory_order_relaxed);
         slot.PostProgress(Seq);
         if (events) events->Wake();

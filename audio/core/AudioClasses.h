@@ -137,6 +137,15 @@ class TAuInput : public TComponent {
   // never blocks, never throws. The next Init re-arms the waits. Nothing in
   // the base; converters pass it on.
   virtual void BreakWait() noexcept {}
+  // Inputs that deliver one track after another (the track queue, and the
+  // cache over it): a count that goes up by one where a new track begins, as
+  // the blocks delivered so far are concerned. An output compares it after
+  // every block. Any thread; an atomic load, never blocks. 0 in the base.
+  virtual uint64_t TrackSerial() const { return 0; }
+  // A seek must reach the track being heard while the chain already reads
+  // the next one: the queue gives up the next track and reads the previous
+  // one again (true). Under the caller's seek; nothing in the base.
+  virtual bool BackToPreviousTrack() { return false; }
 
   // DataCS by hand (recursive), for a caller that must keep the data path
   // out while it changes several things: pair them on one thread. Nothing

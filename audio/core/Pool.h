@@ -23,14 +23,15 @@ extern uint8_t* PoolAsioSpare;    // 0x000000, not used
 extern uint8_t* PoolAsioBlock;    // 0x080000, ASIO output staging block
 extern uint8_t* PoolOutputBlock;  // 0x100000, DirectSound output transfer buffer
 extern uint8_t* PoolWaveBlock;    // 0x180000, WAV decoder buffer
-extern uint8_t* PoolFreeBlock4;   // 0x200000 .. 0x3FFFFF, not assigned
-extern uint8_t* PoolFreeBlock5;
-extern uint8_t* PoolFreeBlock6;
-extern uint8_t* PoolFreeBlock7;
-extern uint8_t* PoolConverterOut;    // 0x400000, converter output
-extern uint8_t* PoolConverterFloat;  // 0x480000, converter float stage
-extern uint8_t* PoolCacheBlock;      // 0x500000, cache delivery buffer (768 KiB)
-extern uint8_t* PoolRingStorage;     // 0x5C0000, ring storage (9 MiB)
+// The second track's chain (the next track is decoded while one plays):
+extern uint8_t* PoolWaveBlock2;       // 0x200000, its WAV decoder buffer
+extern uint8_t* PoolConverterOut2;    // 0x280000, its converter output
+extern uint8_t* PoolConverterFloat2;  // 0x300000, its converter float stage
+extern uint8_t* PoolFreeBlock7;       // 0x380000, not assigned
+extern uint8_t* PoolConverterOut;     // 0x400000, converter output
+extern uint8_t* PoolConverterFloat;   // 0x480000, converter float stage
+extern uint8_t* PoolCacheBlock;       // 0x500000, cache delivery buffer (768 KiB)
+extern uint8_t* PoolRingStorage;      // 0x5C0000, ring storage (9 MiB)
 
 // Interval in ms the ASIO output sleeps between polls (1 at start-up; the
 // optimiser sets 0 or 1). Written by the UI thread, read by the playback thread.

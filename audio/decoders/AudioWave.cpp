@@ -495,7 +495,7 @@ bool TWaveIn::ReadBlock(uint32_t Length) {
 
 void TWaveIn::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
   if (!Busy) throw EAuException("The Stream is not opened");
-  if (!pbuf) pbuf = PoolWaveBlock;
+  if (!pbuf) pbuf = FSecondBlock ? PoolWaveBlock2 : PoolWaveBlock;
   if (!pbuf) throw EAuException("The buffer pool is not started");
   if (!FValid || _WavType == wtUnsupported) {
     Buffer = nullptr;

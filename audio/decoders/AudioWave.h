@@ -45,6 +45,14 @@ class TWaveIn : public TAuFileIn {
   explicit TWaveIn(TComponent* AOwner = nullptr);
   ~TWaveIn() override;
 
+  // Decodes into the pool's second WAV block, so that a second decoder (the
+  // next track's, prepared while this one plays) never shares the first's.
+  // Before the first Init.
+  void UseSecondPoolBlock() {
+    FSecondBlock = true;
+    pbuf = nullptr;
+  }
+
   // Opens the file if needed and tells how its samples are stored.
   TWavType WavType();
   // Bytes from the start of the header scan to the first sample byte of the
@@ -77,6 +85,7 @@ class TWaveIn : public TAuFileIn {
   int64_t FrameBytesStored() const;
 
   uint8_t* pbuf = nullptr;  // the pool's WAV block, lent
+  bool FSecondBlock = false;
   TWavType _WavType = wtUnsupported;
   TDVI_ADPCM_INFO DVI_ADPCM_INFO;
   TDVI_ADPCM_STATE_STEREO DVI_ADPCM_STATE;

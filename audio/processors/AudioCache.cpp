@@ -5,14 +5,36 @@
 
 #include "audio/core/Pool.h"
 #include "audio/core/ThreadSetup.h"
+#include "audio/processors/TrackQueue.h"
 
 namespace lirvo {
+
+namespace {
+
+// DataCS of a source held across a read and the publication of its block.
+class TSourceLock {
+ public:
+  explicit TSourceLock(TAuInput& In) : FIn(In) { FIn._Lock(); }
+  ~TSourceLock() { FIn._Unlock(); }
+  TSourceLock(const TSourceLock&) = delete;
+  TSourceLock& operator=(const TSourceLock&) = delete;
+
+ private:
+  TAuInput& FIn;
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TAudioCacheThread
 
-TAudioCacheThread::TAudioCacheThread(TAuInput* AParent, TCircularBuffer* ABuf)
-    : Parent(AParent), Buf(ABuf) {
+TAudioCacheThread::TAudioCacheThread(TAuInput* AParent, TCircularBuffer* ABuf,
+                                     TCacheTrackMark* AMark)
+    : Parent(AParent),
+      FQueue(dynamic_cast<TTrackQueue*>(AParent)),
+      Buf(ABuf),
+      FMark(AMark),
+      FSerial(AParent->TrackSerial()) {
   const uint32_t frame = Parent->BitsPerSample() / 8 * Parent->Channels();
   FFrameSize = frame > 0 ? frame : 1;
 }
@@ -40,8 +62,15 @@ bool TAudioCacheThread::Terminate(bool AllowRetire) noexcept {
     }
   }
   FState.notify_all();
-  // A filler asleep on the ring looks at its state again.
+  // A filler asleep on the ring or on the queue looks at its state again.
   Buf->WakeProducer();
+  if (FQueue) {
+    try {
+      FQueue->Wake();
+    } catch (...) {
+      // Only a failing mutex could get here; the filler's guard wait remains.
+    }
+  }
   return retired;
 }
 
@@ -73,10 +102,25 @@ void TAudioCacheThread::Execute() {
   FStopped = true;
 }
 
+int64_t TAudioCacheThread::SourceSize() const {
+  // Over a queue the next track follows the present one's rest: the stream's
+  // length is not known.
+  return FQueue ? -1 : Parent->Size();
+}
+
+bool TAudioCacheThread::SourceGoesOn() {
+  if (!FQueue) return false;
+  try {
+    return FQueue->WaitForNextTrack([this] { return FState.load() >= kEnd || Buf->IsBreak(); });
+  } catch (...) {
+    return false;
+  }
+}
+
 uint32_t TAudioCacheThread::RefillThreshold() const {
   // A refill must be worth more than kCacheMinRefill (see Fill).
   const uint32_t least = std::min(Buf->Capacity(), kCacheMinRefill + 2 * FFrameSize);
-  const int64_t size = Parent->Size();
+  const int64_t size = SourceSize();
   if (size <= 0) return least;
   // The same rule as Fill's: a rest that does not fit into the free space is
   // read as soon as a round is worth it; a rest that fits waits until
@@ -97,7 +141,7 @@ void TAudioCacheThread::Fill() {
     }
     ++FRounds;
     const uint32_t free = Buf->FreeSpace();
-    const int64_t size = Parent->Size();
+    const int64_t size = SourceSize();
     bool refill = free >= kCacheRefillFree || size <= 0 ||
                   size - Parent->Position() > static_cast<int64_t>(free);
     if (refill) {
@@ -112,18 +156,31 @@ void TAudioCacheThread::Fill() {
           Buf->ExposeSingleBufferWrite(p, room);
           room = std::min(room, chunk - copied);
           if (room == 0) break;
-          int idle = kIdle;
-          if (!FState.compare_exchange_strong(idle, kReading)) return;
-          // The read goes into the ring's storage but is published only
-          // while the filler is still wanted; a retired filler's block stays
-          // unpublished (and the ring is reset before it is used again).
-          last = Parent->CopyData(p, static_cast<int32_t>(room));
-          int reading = kReading;
-          if (!FState.compare_exchange_strong(reading, kIdle)) return;
-          if (last > 0) {
-            Buf->AddBytesWritten(static_cast<uint32_t>(last));
-            copied += static_cast<uint32_t>(last);
+          {
+            // A seek moves the source and drops the ring under this lock, so
+            // a block is either read after the seek or dropped by it.
+            TSourceLock source(*Parent);
+            int idle = kIdle;
+            if (!FState.compare_exchange_strong(idle, kReading)) return;
+            // The read goes into the ring's storage but is published only
+            // while the filler is still wanted; a retired filler's block stays
+            // unpublished (and the ring is reset before it is used again).
+            last = Parent->CopyData(p, static_cast<int32_t>(room));
+            int reading = kReading;
+            if (!FState.compare_exchange_strong(reading, kIdle)) return;
+            if (last > 0) {
+              const uint64_t serial = Parent->TrackSerial();
+              if (serial != FSerial) {
+                // This block is the first of a new track.
+                FSerial = serial;
+                FMark->Size.store(Parent->Size(), std::memory_order_relaxed);
+                FMark->At.store(Buf->WritePosition(), std::memory_order_release);
+              }
+              Buf->AddBytesWritten(static_cast<uint32_t>(last));
+              copied += static_cast<uint32_t>(last);
+            }
           }
+          if (last <= 0 && SourceGoesOn()) last = 1;
         }
         if (last <= 0) Buf->SetEOF(true);
       }
@@ -160,7 +217,11 @@ void TAudioCache::StartFillerLocked(TAuInput* In) {
     FBuf->Resize(bytes);
   }
   FBuf->Reset();  // clears a Break of the last run: BreakWait is re-armed
-  CacheThread = std::make_unique<TAudioCacheThread>(In, FBuf.get());
+  FMark.At = -1;
+  FCarryBytes = 0;
+  FPosBase = 0;
+  FTrackRead = 0;
+  CacheThread = std::make_unique<TAudioCacheThread>(In, FBuf.get(), &FMark);
   CacheThread->Start();
 }
 
@@ -228,6 +289,30 @@ void TAudioCache::SetInput(TAuInput* Value) {
 
 void TAudioCache::BreakWait() noexcept {
   if (TCircularBuffer* ring = FRing.load()) ring->Break();
+  // A filler waiting in the source (the queue's next track) ends too.
+  if (TAuInput* in = Input()) in->BreakWait();
+}
+
+void TAudioCache::NewTrack(int64_t Size) {
+  // What was delivered of the old track has been or will be added to
+  // FPosition by the caller; take exactly that away.
+  FPosition -= FPosBase.load() + FTrackRead.load();
+  FPosBase = 0;
+  FTrackRead = 0;
+  FSize = Size;
+  FTrackSerial.fetch_add(1, std::memory_order_release);
+}
+
+void TAudioCache::Delivered(uint32_t Bytes) {
+  // A source that delivers more than its size said starts the count again.
+  const int64_t size = FSize;
+  const int64_t sofar = FPosBase.load() + FTrackRead.load();
+  if (size > 0 && sofar + Bytes > size) {
+    FPosition -= sofar;
+    FPosBase = 0;
+    FTrackRead = 0;
+  }
+  FTrackRead += Bytes;
 }
 
 void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
@@ -237,7 +322,30 @@ void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     return;
   }
   if (Bytes > kCacheChunk) Bytes = kCacheChunk - kCacheChunk % FFrameSize;
-  const uint32_t n = FBuf->Read(pInBuf, Bytes);
+  const uint64_t seeks = FSeeks.load();
+  if (FCarryBytes > 0) {
+    // The next track's start, split off the last read.
+    int64_t at = FCarryAt;
+    if (seeks == FCarrySeeks && (!FCarryCross || FMark.At.compare_exchange_strong(at, -1))) {
+      if (FCarryCross) NewTrack(FCarrySize);
+      FCarryCross = false;
+      uint32_t n = std::min(Bytes, FCarryBytes);
+      n -= n % FFrameSize;
+      if (n > 0) {
+        Buffer = pInBuf + FCarryFrom;
+        Bytes = n;
+        FCarryFrom += n;
+        FCarryBytes -= n;
+        Delivered(n);
+        return;
+      }
+    }
+    // A seek dropped it with the ring.
+    FCarryBytes = 0;
+    FCarryCross = false;
+  }
+  const int64_t from = FBuf->ReadPosition();
+  uint32_t n = FBuf->Read(pInBuf, Bytes);
   if (n == 0) {
     if (CacheThread->Stopped() && CacheThread->Error()) {
       try {
@@ -252,20 +360,54 @@ void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     Bytes = 0;
     return;
   }
+  const int64_t at = FMark.At.load(std::memory_order_acquire);
+  if (at >= 0 && at < from + n) {
+    if (at <= from) {
+      int64_t expected = at;
+      if (FMark.At.compare_exchange_strong(expected, -1)) NewTrack(FMark.Size.load());
+    } else {
+      // The old track's end now, the new one's start with the next call.
+      FCarryFrom = static_cast<uint32_t>(at - from);
+      FCarryBytes = n - FCarryFrom;
+      FCarryAt = at;
+      FCarryCross = true;
+      FCarrySize = FMark.Size.load();
+      FCarrySeeks = seeks;
+      n = FCarryFrom;
+    }
+  }
   Buffer = pInBuf;
   Bytes = n;
-  const int64_t size = FSize;
-  if (size > 0 && FPosition + n > size) FPosition = 0;
+  Delivered(n);
 }
 
 void TAudioCache::_Jump(int32_t Offs) {
   std::lock_guard<std::mutex> lock(FRingCS);
-  if (!CacheThread || FBuf->IsEOF()) return;
+  if (!CacheThread || CacheThread->Stopped()) return;
   TAuInput* in = Input();
   if (!in) return;
-  in->_Jump(Offs);
-  FPosition = in->Position();
-  FBuf->Reset2();
+  {
+    // The filler is between two reads while this lock is held.
+    TSourceLock source(*in);
+    // The listener still hears the track before the one the filler reads:
+    // the seek is meant for that one.
+    const bool ended = FBuf->IsEOF();
+    const int64_t before = in->Position();
+    if (FMark.At.exchange(-1) >= 0) in->BackToPreviousTrack();
+    in->_Jump(Offs);
+    const int64_t pos = in->Position();
+    // A source that cannot seek stays where it was: after its end, what the
+    // ring holds is all there is and stays.
+    if (ended && pos == before) return;
+    ++FSeeks;
+    FPosition = pos;
+    FPosBase = pos;
+    FTrackRead = 0;
+    FBuf->Reset2();
+    // A source read to its end has more to give from the new place.
+    if (ended) FBuf->SetEOF(false);
+  }
+  FBuf->WakeProducer();
   // The discard woke the filler; give it a moment to refill from the new
   // place, but only until its first block arrives.
   FBuf->WaitForData(kCacheRefillWait);

@@ -19,6 +19,18 @@
 // or the ring: the next Init, SetInput and the destructor join a retired
 // filler first. The ring (one per cache, over PoolRingStorage) is reset
 // only after that join, so a retired filler never writes into a new run.
+//
+// Over a track queue (audio/processors/TrackQueue.h) the ring holds one
+// track's end and the next one's start: the filler marks where in the ring
+// the next track begins, and the reader, when it gets there, starts the new
+// track's position and size and counts it (TrackSerial). A block never
+// spans two tracks. A seek while the filler already reads the next track
+// goes back to the track being heard.
+//
+// A seek and the filler's reads exclude each other through the source's
+// DataCS: the filler publishes each block it read under that lock, and the
+// seek moves the source and drops the ring under it, so no block read from
+// before the seek is kept.
 
 #include <atomic>
 #include <cstdint>
@@ -41,11 +53,21 @@ inline constexpr auto kCacheFirstBlockWait = std::chrono::milliseconds(50);
 // _Jump waits at most this long for the refill from the new place.
 inline constexpr auto kCacheRefillWait = std::chrono::milliseconds(10);
 
+class TTrackQueue;
+
+// Where in the ring the next track begins; written by the filler, taken by
+// the reader (or by a seek that goes back).
+struct TCacheTrackMark {
+  std::atomic<int64_t> At{-1};   // ring position of its first byte; -1: none
+  std::atomic<int64_t> Size{0};  // its size, as the source told it then
+};
+
 class TAudioCacheThread {
  public:
   // Parent: the source it reads. Buf: the ring it fills (owned by the cache,
-  // which keeps it until this thread is joined).
-  TAudioCacheThread(TAuInput* Parent, TCircularBuffer* Buf);
+  // which keeps it until this thread is joined). Mark: where it notes the
+  // start of a track (the cache's).
+  TAudioCacheThread(TAuInput* Parent, TCircularBuffer* Buf, TCacheTrackMark* Mark);
   ~TAudioCacheThread();  // ends (without retiring) and joins
 
   void Start();
@@ -78,8 +100,17 @@ class TAudioCacheThread {
   static constexpr int kEnd = 2;      // told to end; the owner takes the source back
   static constexpr int kRetired = 3;  // told to end inside a read; the filler flushes it
 
+  // After a read that gave nothing: waits for the queue's next track (true:
+  // read on), false at the end of the source.
+  bool SourceGoesOn();
+  // What the refill rule takes as the source's size (-1: unknown).
+  int64_t SourceSize() const;
+
   TAuInput* Parent;
+  TTrackQueue* FQueue;  // Parent as a track queue, or null
   TCircularBuffer* Buf;
+  TCacheTrackMark* FMark;
+  uint64_t FSerial = 0;  // the source's track count at the last block
   uint32_t FFrameSize = 1;
   std::atomic<int> FState{kIdle};
   std::atomic<bool> FStopped{false};
@@ -97,16 +128,20 @@ class TAudioCache : public TAuConverter {
   // The source is not told: the filler keeps the ring full while paused.
   void _Pause() override {}
   void _Resume() override {}
-  // Relative seek of the source in thousandths; drops the buffered audio.
-  // Ignored once the whole source has been read.
+  // Relative seek of the source in thousandths; drops the buffered audio,
+  // also after the whole source has been read (the filler reads on from the
+  // new place).
   void _Jump(int32_t Offs) override;
   // On a busy cache: ends the filler (waiting for a read in progress), then
   // flushes the old input, initialises the new one and fills from it. The
   // removal of the input comes here too.
   void SetInput(TAuInput* Value) override;
   // Ends the playback thread's wait on an empty ring at once: its read
-  // returns 0 bytes, so the run ends. The next Init re-arms it.
+  // returns 0 bytes, so the run ends; passed on to the source. The next Init
+  // re-arms it.
   void BreakWait() noexcept override;
+  // The tracks begun in what the reader got so far (see the top).
+  uint64_t TrackSerial() const override { return FTrackSerial.load(); }
 
   // The running filler's rounds so far (0 when idle).
   uint64_t FillerRounds();
@@ -121,6 +156,10 @@ class TAudioCache : public TAuConverter {
   void StopFiller();
   // Starts a filler on In over a reset ring. Under FRingCS.
   void StartFillerLocked(TAuInput* In);
+  // Reader: a new track starts with the next byte delivered.
+  void NewTrack(int64_t Size);
+  // Reader: Bytes are delivered (the position's account, see FTrackRead).
+  void Delivered(uint32_t Bytes);
 
   uint8_t* pInBuf;  // PoolCacheBlock, the delivery buffer
   uint32_t FFrameSize = 1;
@@ -130,6 +169,24 @@ class TAudioCache : public TAuConverter {
   std::atomic<TCircularBuffer*> FRing{nullptr};
   std::unique_ptr<TAudioCacheThread> CacheThread;
   std::unique_ptr<TAudioCacheThread> FRetired;  // flushes the source, then ends
+
+  TCacheTrackMark FMark;
+  std::atomic<uint64_t> FTrackSerial{0};
+  // The reader's account of Position, so that a new track starts at 0 however
+  // the caller adds the blocks up: FPosition was set to FPosBase, and
+  // FTrackRead bytes were delivered since.
+  std::atomic<int64_t> FPosBase{0};
+  std::atomic<int64_t> FTrackRead{0};
+  // The part of the last ring read that belongs to the next track: delivered
+  // (from pInBuf + FCarryFrom) by the next data call. Reader only; a seek
+  // drops it through FSeeks.
+  uint32_t FCarryFrom = 0;
+  uint32_t FCarryBytes = 0;
+  uint64_t FCarrySeeks = 0;
+  int64_t FCarryAt = -1;     // the mark the carry begins at
+  int64_t FCarrySize = 0;    // the new track's size
+  bool FCarryCross = false;  // the new track is not yet counted
+  std::atomic<uint64_t> FSeeks{0};
 };
 
 }  // namespace lirvo

@@ -154,10 +154,11 @@ void TAudioConverter::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
   }
 
   if (n > OutFrames) {
-    if (!PoolConverterOut || !PoolConverterFloat)
-      throw EAuException("The audio buffer pool is not started");
-    OutBuf = PoolConverterOut;
-    FloatBuf = reinterpret_cast<float*>(PoolConverterFloat);
+    uint8_t* out = FSecondBuffers ? PoolConverterOut2 : PoolConverterOut;
+    uint8_t* stage = FSecondBuffers ? PoolConverterFloat2 : PoolConverterFloat;
+    if (!out || !stage) throw EAuException("The audio buffer pool is not started");
+    OutBuf = out;
+    FloatBuf = reinterpret_cast<float*>(stage);
     OutFrames = n;
   }
 

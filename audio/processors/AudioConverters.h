@@ -30,8 +30,8 @@ enum TMSConverterMode { msmMonoToBoth = 0, msmMonoToLeft = 1, msmMonoToRight = 2
 // Memory: converted blocks live in two fixed pool buffers (PoolConverterOut,
 // PoolConverterFloat); a block is valid until the next data call. Requests
 // are cut to what those buffers hold, so one block never exceeds
-// kPoolBlockSize bytes. Two converters would share the buffers; the player
-// has one.
+// kPoolBlockSize bytes. Two converters would share the buffers: the player's
+// second (the next track's) uses the second pair (UseSecondPoolBuffers).
 class TAudioConverter : public TAuConverter {
  public:
   explicit TAudioConverter(TComponent* AOwner = nullptr);
@@ -44,6 +44,9 @@ class TAudioConverter : public TAuConverter {
   void SetOutBitsPerSample(int32_t Value) { FOutBitsPerSample = Value; }
   int32_t OutChannels() const { return FOutChannels.load(); }
   void SetOutChannels(int32_t Value) { FOutChannels = Value; }
+  // Converts into the pool's second pair of buffers (the next track's
+  // converter, working while this one plays). Before the first Init.
+  void UseSecondPoolBuffers() { FSecondBuffers = true; }
 
  protected:
   // OutBitsPerSample when set, otherwise the input's width (0 without one).
@@ -62,7 +65,8 @@ class TAudioConverter : public TAuConverter {
   // GetDataInternal, both under DataCS.
   uint8_t* OutBuf = nullptr;  // PoolConverterOut, taken on the first block
   float* FloatBuf = nullptr;  // PoolConverterFloat, taken with OutBuf
-  int32_t OutFrames = 0;      // largest frame count since Init
+  bool FSecondBuffers = false;
+  int32_t OutFrames = 0;  // largest frame count since Init
   int32_t InBytesPerSample = 0;
   int32_t OutBytesPerSample = 0;
   std::atomic<TMSConverterMode> FMode{msmMonoToBoth};

@@ -36,6 +36,7 @@ class TJumpingSource : public TAuInput {
     ++Jumps;
     PosAtJump = FPos;
     FPos = std::clamp<int64_t>(FPos + TotalBytes * Offs / 1000 / 4 * 4, 0, TotalBytes);
+    FPosition = FPos;
   }
 
  protected:
@@ -44,6 +45,7 @@ class TJumpingSource : public TAuInput {
   uint32_t GetSampleRate() override { return 44100; }
   void InitInternal() override {
     FPos = 0;
+    FPosition = 0;
     FSize = TotalBytes;
     FBlock.resize(4096);
   }
@@ -55,6 +57,7 @@ class TJumpingSource : public TAuInput {
     for (uint32_t i = 0; i < n; ++i)
       FBlock[i] = JumpByte(FPos + i);
     FPos += n;
+    FPosition = FPos;
     Buffer = n ? FBlock.data() : nullptr;
     Bytes = n;
   }

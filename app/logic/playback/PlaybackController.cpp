@@ -20,6 +20,7 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "audio/processors/AudioMisc.h"
+#include "audio/processors/TrackQueue.h"
 
 namespace lirvo {
 
@@ -88,21 +89,34 @@ void TPlaybackController::DetachOnDone() {
   if (FComponents.ASIO) FComponents.ASIO->SetOnDone(nullptr);
 }
 
-TAuInput* TPlaybackController::SourceFor(int Kind, const std::string& Path) {
+TTrackComponents TPlaybackController::Slot(int Index) const {
+  if (Index == 1) return FComponents.Second;
+  return {FComponents.WAV, FComponents.FLAC, FComponents.APE,
+          FComponents.WMA, FComponents.CUE,  FComponents.BPS};
+}
+
+bool TPlaybackController::Continuous() const {
+  const TTrackComponents& s = FComponents.Second;
+  return FComponents.Queue && FComponents.Cache && s.WAV && s.FLAC && s.APE && s.WMA && s.CUE &&
+         s.BPS;
+}
+
+TAuInput* TPlaybackController::SourceFor(int Kind, const std::string& Path,
+                                         const TTrackComponents& Parts) {
   TAuFileIn* in = nullptr;
   switch (Kind) {
     case aftWAV:
-      in = FComponents.WAV;
+      in = Parts.WAV;
       break;
     case aftFLAC:
-      in = FComponents.FLAC;
+      in = Parts.FLAC;
       break;
     case aftAPE:
-      in = FComponents.APE;
+      in = Parts.APE;
       break;
     case aftMP3:
     case aftWMA:
-      in = FComponents.WMA;
+      in = Parts.WMA;
       break;
     default:
       return nullptr;
@@ -111,79 +125,104 @@ TAuInput* TPlaybackController::SourceFor(int Kind, const std::string& Path) {
   return in;
 }
 
+TPlaybackController::TLink TPlaybackController::LinkTrack(const PlaylistRecord& Row,
+                                                          const TTrackComponents& Parts,
+                                                          TAuInput*& Source) {
+  Source = nullptr;
+  const std::string fileName = FieldText(Row.Filename);
+  // A file deleted since it was added.
+  if (!FileExists(fileName)) return TLink::Missing;
+  const TAudioFileType kind = GetAudioFileType(fileName);
+  if (kind != aftCUE) {
+    Source = SourceFor(kind, fileName, Parts);
+    return Source ? TLink::Ok : TLink::UnknownFormat;
+  }
+  TCueSplitter* cue = Parts.CUE;
+  if (!cue) return TLink::UnknownFormat;
+  // Paths are UTF-8 throughout; the splitter reads the sheet's own coding.
+  cue->SetCueFile(fileName);
+  const int64_t index = static_cast<int64_t>(Row.Track.value_or(0)) - 1;
+  if (index < 0) return TLink::BadCueIndex;
+  // The splitter's index is one byte: a larger track number must not wrap
+  // round to another track.
+  if (index > 255) throw EAuException("Item index out of bounds");
+  cue->SetCurrentItem(static_cast<uint8_t>(index));
+  const std::string audio = GetCueAudioFileName(fileName);
+  if (!FileExists(audio)) return TLink::AudioMissing;
+  TAuInput* decoder = SourceFor(GetAudioFileType(audio), audio, Parts);
+  if (!decoder) return TLink::UnknownFormat;
+  cue->SetInput(decoder);
+  Source = cue;
+  return TLink::Ok;
+}
+
+std::string TPlaybackController::InfoOf(const PlaylistRecord& Row) {
+  return FieldText(Row.Title) + " / " + FieldText(Row.Artist) + " / " + FieldText(Row.Album);
+}
+
 void TPlaybackController::StartPlay() {
   // An end-of-track event of an earlier run must not advance the playlist
   // while the chain is re-linked.
   DetachOnDone();
   // The flag belongs to the run about to start.
   FHavePlayError = false;
+  FNext = {};
 
   if (FTable.IsEmpty()) {
     FHost.DispErrorMessage(kMsgNothingToPlay);
     return;
   }
   const PlaylistRecord row = *FTable.Current();
-  const std::string fileName = FieldText(row.Filename);
   // A file deleted since it was added: silently nothing, the status stays.
-  if (!FileExists(fileName)) return;
+  if (!FileExists(FieldText(row.Filename))) return;
 
   FCurrentMark = FTable.GetBookmark();
   FCurrentID = row.ID.value_or(0);
 
   TAuInput* source = nullptr;
-  const TAudioFileType kind = GetAudioFileType(fileName);
-  if (kind == aftCUE) {
-    TCueSplitter* cue = FComponents.CUE;
-    if (!cue) {
-      FHost.DispErrorMessage(kMsgUnknownFormat);
+  switch (LinkTrack(row, Slot(0), source)) {
+    case TLink::Ok:
+      break;
+    case TLink::Missing:
       return;
-    }
-    // Paths are UTF-8 throughout; the splitter reads the sheet's own coding.
-    cue->SetCueFile(fileName);
-    const int64_t index = static_cast<int64_t>(row.Track.value_or(0)) - 1;
-    if (index < 0) {
+    case TLink::BadCueIndex:
       FHost.DispErrorMessage(kMsgBadCueIndex);
       return;
-    }
-    // The splitter's index is one byte: a larger track number must not wrap
-    // round to another track.
-    if (index > 255) throw EAuException("Item index out of bounds");
-    cue->SetCurrentItem(static_cast<uint8_t>(index));
-
-    const std::string audio = GetCueAudioFileName(fileName);
-    if (!FileExists(audio)) {
+    case TLink::AudioMissing:
       FHost.DispErrorMessage(kMsgFileMissing);
       return;
-    }
-    TAuInput* decoder = SourceFor(GetAudioFileType(audio), audio);
-    if (!decoder) {
+    case TLink::UnknownFormat:
       FHost.DispErrorMessage(kMsgUnknownFormat);
       return;
-    }
-    cue->SetInput(decoder);
-    source = cue;
-  } else {
-    source = SourceFor(kind, fileName);
-    if (!source) {
-      FHost.DispErrorMessage(kMsgUnknownFormat);
-      return;
-    }
   }
+  FPlaySlot = 0;
 
-  FCurrentInfo =
-      FieldText(row.Title) + " / " + FieldText(row.Artist) + " / " + FieldText(row.Album);
+  FCurrentInfo = InfoOf(row);
   FHost.DispMessage(kMsgPlaying + FCurrentInfo);
 
+  // The track (through the converter on the direct engine) goes to the
+  // cache, through the queue when tracks may follow each other.
+  auto linkCache = [this](TAuInput* Track) {
+    if (Continuous()) {
+      FComponents.Queue->SetInput(Track);
+      FComponents.Queue->ExpectNextTrack();
+      FComponents.Cache->SetInput(FComponents.Queue);
+    } else {
+      FComponents.Cache->SetInput(Track);
+    }
+    FHeardSerial = FComponents.Cache->TrackSerial();
+  };
   if (FAudioEngine == aeASIO) {
     TASIOAudioOut* asio = FComponents.ASIO;
     if (!asio || !FComponents.Cache || !FComponents.BPS)
       throw EAuException("The ASIO output is not available");
     FAudioOut = asio;
     asio->SetInput(FComponents.Cache);
-    FComponents.Cache->SetInput(FComponents.BPS);
     FComponents.BPS->SetInput(source);
+    linkCache(FComponents.BPS);
     asio->Run();
     asio->SetOnDone(DoneHandler());
+    PrepareNext();
     // Let the driver's first buffers get under way before the timer changes.
     std::this_thread::sleep_for(kAsioStartSettle);
     FHost.ProcessMessages();
@@ -193,11 +232,105 @@ void TPlaybackController::StartPlay() {
     if (!ds || !FComponents.Cache) throw EAuException("The DirectSound output is not available");
     FAudioOut = ds;
     ds->SetInput(FComponents.Cache);
-    FComponents.Cache->SetInput(source);
+    linkCache(source);
     ds->Run();
     ds->SetOnDone(DoneHandler());
+    PrepareNext();
   }
   FHost.SetTrackClock(true);
+}
+
+bool TPlaybackController::SameFormat(TAuInput* A, TAuInput* B) {
+  return A->BitsPerSample() == B->BitsPerSample() && A->Channels() == B->Channels() &&
+         A->SampleRate() == B->SampleRate();
+}
+
+int32_t TPlaybackController::RowAfterPlaying() const {
+  const int pos = FTable.FindID(FCurrentID);
+  if (pos < 0 || pos + 1 >= FTable.RowCount()) return 0;
+  return FTable.Row(pos + 1).ID.value_or(0);
+}
+
+void TPlaybackController::PrepareNext() {
+  if (!Continuous() || !FAudioOut || FNext.Valid) return;
+  TTrackQueue* queue = FComponents.Queue;
+  const int slot = 1 - FPlaySlot;
+  const TTrackComponents parts = Slot(slot);
+  const int pos = FTable.FindID(FCurrentID);
+  const int32_t first = RowAfterPlaying();
+  for (int p = pos < 0 ? FTable.RowCount() : pos + 1; p < FTable.RowCount(); ++p) {
+    const PlaylistRecord& row = FTable.Row(p);
+    TAuInput* source = nullptr;
+    TAuInput* head = nullptr;
+    try {
+      // A row that cannot be opened is passed over, as the listener would
+      // skip it; the stream goes on with the one after it.
+      if (LinkTrack(row, parts, source) != TLink::Ok) continue;
+      head = source;
+      if (FAudioEngine == aeASIO) {
+        parts.BPS->SetInput(source);
+        head = parts.BPS;
+      }
+      head->Init();
+    } catch (...) {
+      if (head) head->Reset();
+      continue;
+    }
+    // Another format needs the device opened anew: the stream ends here and
+    // the end of the run starts this row as today.
+    bool same = false;
+    try {
+      same = SameFormat(head, queue);
+    } catch (...) {
+    }
+    if (!same || !queue->SetNext(head)) {
+      head->Reset();
+      break;
+    }
+    FNext.Valid = true;
+    FNext.Slot = slot;
+    FNext.Head = head;
+    FNext.Mark = FTable.BookmarkAt(p);
+    FNext.ID = row.ID.value_or(0);
+    FNext.Info = InfoOf(row);
+    FNext.FirstCandidate = first;
+    return;
+  }
+  queue->EndAfterCurrent();
+}
+
+void TPlaybackController::NextTrackHeard() {
+  // The track before has been played to its end; nobody reads it any more.
+  if (TAuInput* done = FComponents.Queue->TakeFinished()) done->Reset();
+  if (!FNext.Valid) return;
+  FHost.TrackDone();
+  FCurrentMark = FNext.Mark;
+  FCurrentID = FNext.ID;
+  FCurrentInfo = FNext.Info;
+  FPlaySlot = FNext.Slot;
+  FNext = {};
+  FHost.DispMessage(kMsgPlaying + FCurrentInfo);
+  // The cursor follows the track that is heard, as when a track is started.
+  FHost.BeginGridUpdate();
+  const int pos = FTable.FindID(FCurrentID);
+  if (pos >= 0) FTable.SetCurrentRow(pos);
+  FHost.EndGridUpdate();
+  FHost.RepaintGrid();
+  PrepareNext();
+}
+
+void TPlaybackController::PlaylistChanged() {
+  if (!Continuous() || !FAudioOut || FAudioOut->Status() == tosIdle) return;
+  if (FNext.Valid) {
+    if (FNext.FirstCandidate == RowAfterPlaying() && FTable.FindID(FNext.ID) >= 0) return;
+    // Another row follows now. Once the stream reads the prepared track it
+    // stays (its start is already buffered).
+    TAuInput* head = FComponents.Queue->TakeNext();
+    if (!head) return;
+    head->Reset();
+    FNext = {};
+  }
+  PrepareNext();
 }
 
 std::string TPlaybackController::TrackTimeText() const {
@@ -252,6 +385,13 @@ void TPlaybackController::StopAudioOut() {
   StopAndWait(FComponents.ASIO);
   ResetInput(FComponents.DSound);
   ResetInput(FComponents.ASIO);
+  // What the queue still holds (a run that never read it, or that ended
+  // before its flush) is closed here, before the components are linked anew.
+  if (TTrackQueue* queue = FComponents.Queue) {
+    for (TAuInput* t : {queue->TakeNext(), queue->TakeFinished(), queue->TakeAbandoned()})
+      if (t) t->Reset();
+  }
+  FNext = {};
   FHost.SetTrackClock(false);
 }
 
@@ -380,6 +520,15 @@ void TPlaybackController::AudioOutDone(TComponent* Sender) {
 }
 
 void TPlaybackController::AudioOutProgress(TComponent* Sender) {
+  // The output announces with its progress that the next track's first
+  // frames have reached the device.
+  if (Continuous() && FAudioOut && Sender == FAudioOut) {
+    const uint64_t serial = FComponents.Cache->TrackSerial();
+    if (serial != FHeardSerial) {
+      FHeardSerial = serial;
+      NextTrackHeard();
+    }
+  }
   FHost.SetProgress(FAudioOut ? FAudioOut->Progress() : 0);
 }
 

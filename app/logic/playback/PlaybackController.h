@@ -45,12 +45,27 @@ class TWMIn;
 class TCueSplitter;
 class TAudioConverter;
 class TAudioCache;
+class TTrackQueue;
 class TDSAudioOut;
 class TASIOAudioOut;
+
+// One track's components (a decoder per format, the CUE splitter, the
+// converter of the direct engine).
+struct TTrackComponents {
+  TWaveIn* WAV = nullptr;
+  TFLACIn* FLAC = nullptr;
+  TMACIn* APE = nullptr;
+  TWMIn* WMA = nullptr;
+  TCueSplitter* CUE = nullptr;
+  TAudioConverter* BPS = nullptr;
+};
 
 // The pipeline components the controller links for each track; none is
 // owned. A missing decoder makes files of its kind an unknown format; a
 // missing output cannot be chosen as the engine (StartPlay raises).
+// With Queue and a Second set of track components, tracks of one format
+// play as one stream: the next one is opened while one plays and follows
+// it without a gap; without them every track is a run of its own.
 struct TPlayerComponents {
   TWaveIn* WAV = nullptr;
   TFLACIn* FLAC = nullptr;
@@ -61,6 +76,8 @@ struct TPlayerComponents {
   TAudioCache* Cache = nullptr;
   TDSAudioOut* DSound = nullptr;
   TASIOAudioOut* ASIO = nullptr;
+  TTrackQueue* Queue = nullptr;
+  TTrackComponents Second;
 };
 
 // What the controller needs from the window (or from a console). Called on
@@ -160,6 +177,10 @@ class TPlaybackController {
   void AudioOutDone(TComponent* Sender);
   void AudioOutProgress(TComponent* Sender);
   void AudioOutThreadException(TComponent* Sender);
+  // The window's rows were deleted, re-sorted or added: the track prepared
+  // to follow the playing one is prepared again when another row follows
+  // now (unless the stream already reads it).
+  void PlaylistChanged();
 
   const TPlayerComponents& Components() const { return FComponents; }
   // "1:23 / 4:56" for the run of FAudioOut; empty when nothing plays.
@@ -187,7 +208,34 @@ class TPlaybackController {
   std::function<void(TComponent*)> DoneHandler();
   void StopAndWait(TAuOutput* Out);
   void ResetInput(TAuOutput* Out);
-  TAuInput* SourceFor(int Kind, const std::string& Path);
+
+  // Tracks: two sets of components (0: the first, 1: Second) take turns; the
+  // playing track is in FPlaySlot, the one prepared to follow in the other.
+  enum class TLink { Ok, Missing, BadCueIndex, AudioMissing, UnknownFormat };
+  struct TPrepared {
+    bool Valid = false;
+    int Slot = 0;
+    TAuInput* Head = nullptr;  // what the queue reads
+    TPlaylistBookmark Mark = kNoBookmark;
+    int32_t ID = 0;
+    std::string Info;
+    int32_t FirstCandidate = 0;  // the row after the playing one then
+  };
+  TTrackComponents Slot(int Index) const;
+  bool Continuous() const;
+  TAuInput* SourceFor(int Kind, const std::string& Path, const TTrackComponents& Parts);
+  // Links Row's source in Parts (not initialised). Raises for a track number
+  // the CUE splitter cannot hold.
+  TLink LinkTrack(const PlaylistRecord& Row, const TTrackComponents& Parts, TAuInput*& Source);
+  static std::string InfoOf(const PlaylistRecord& Row);
+  static bool SameFormat(TAuInput* A, TAuInput* B);
+  // The ID of the row after the playing one in the grid's order; 0: none.
+  int32_t RowAfterPlaying() const;
+  // Opens the row that follows the playing one and hands it to the queue;
+  // tells the queue the stream ends when none of the same format follows.
+  void PrepareNext();
+  // The prepared track's first frames reached the device.
+  void NextTrackHeard();
 
   TPlaylistTable& FTable;
   TPlayerComponents FComponents;
@@ -195,6 +243,9 @@ class TPlaybackController {
   // The handlers reach the controller through this cell, cleared by the
   // destructor, so an event still queued then finds no controller.
   std::shared_ptr<TPlaybackController*> FSelf;
+  int FPlaySlot = 0;
+  TPrepared FNext;
+  uint64_t FHeardSerial = 0;  // the cache's track count the window shows
 };
 
 }  // namespace lirvo

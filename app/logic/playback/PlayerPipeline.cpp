@@ -9,56 +9,87 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "audio/processors/AudioMisc.h"
+#include "audio/processors/TrackQueue.h"
 
 namespace lirvo {
 
-TPlayerChain::TPlayerChain(const TDecoderEnvironment& Decoders) {
-  FWAV = std::make_unique<TWaveIn>(&FOwner);
-  FWAV->SetName("WAV");
-  FWAV->SetLoop(false);
-  FWAV->SetEndSample(-1);
-  FFLAC = std::make_unique<TFLACIn>(&FOwner);
-  FFLAC->SetName("FLAC");
-  FFLAC->SetLoop(false);
-  FFLAC->SetCheckMD5Signature(false);
-  FFLAC->SetEndSample(-1);
-  FFLAC->SetEnvironment(Decoders);
-  FAPE = std::make_unique<TMACIn>(&FOwner);
-  FAPE->SetName("APE");
-  FAPE->SetLoop(false);
-  FAPE->SetEndSample(-1);
-  FAPE->SetEnvironment(Decoders);
-  FWMA = std::make_unique<TWMIn>(&FOwner);
-  FWMA->SetName("WMA");
-  FWMA->SetLoop(false);
-  FWMA->SetEndSample(-1);
-  FWMA->SetHighPrecision(false);
-  FWMA->SetOutputChannels(cnMonoOrStereo);
-  FCUE = std::make_unique<TCueSplitter>(&FOwner);
-  FCUE->SetName("CUE");
-  FBPS = std::make_unique<TAudioConverter>(&FOwner);
-  FBPS->SetName("BPS");
-  FBPS->SetMode(msmMonoToBoth);
-  FBPS->SetOutBitsPerSample(32);
-  FBPS->SetOutChannels(2);
+TTrackDecoders::TTrackDecoders(TComponent* Owner, const TDecoderEnvironment& Decoders,
+                               bool Second) {
+  WAV = std::make_unique<TWaveIn>(Owner);
+  WAV->SetName(Second ? "WAV2" : "WAV");
+  WAV->SetLoop(false);
+  WAV->SetEndSample(-1);
+  if (Second) WAV->UseSecondPoolBlock();
+  FLAC = std::make_unique<TFLACIn>(Owner);
+  FLAC->SetName(Second ? "FLAC2" : "FLAC");
+  FLAC->SetLoop(false);
+  FLAC->SetCheckMD5Signature(false);
+  FLAC->SetEndSample(-1);
+  FLAC->SetEnvironment(Decoders);
+  APE = std::make_unique<TMACIn>(Owner);
+  APE->SetName(Second ? "APE2" : "APE");
+  APE->SetLoop(false);
+  APE->SetEndSample(-1);
+  APE->SetEnvironment(Decoders);
+  WMA = std::make_unique<TWMIn>(Owner);
+  WMA->SetName(Second ? "WMA2" : "WMA");
+  WMA->SetLoop(false);
+  WMA->SetEndSample(-1);
+  WMA->SetHighPrecision(false);
+  WMA->SetOutputChannels(cnMonoOrStereo);
+  CUE = std::make_unique<TCueSplitter>(Owner);
+  CUE->SetName(Second ? "CUE2" : "CUE");
+  BPS = std::make_unique<TAudioConverter>(Owner);
+  BPS->SetName(Second ? "BPS2" : "BPS");
+  BPS->SetMode(msmMonoToBoth);
+  BPS->SetOutBitsPerSample(32);
+  BPS->SetOutChannels(2);
+  if (Second) BPS->UseSecondPoolBuffers();
+}
+
+TTrackDecoders::~TTrackDecoders() {
+  // Sinks of the chain first, sources last.
+  BPS.reset();
+  CUE.reset();
+  WMA.reset();
+  APE.reset();
+  FLAC.reset();
+  WAV.reset();
+}
+
+TTrackComponents TTrackDecoders::Components() const {
+  return {WAV.get(), FLAC.get(), APE.get(), WMA.get(), CUE.get(), BPS.get()};
+}
+
+TPlayerChain::TPlayerChain(const TDecoderEnvironment& Decoders)
+    : FFirst(&FOwner, Decoders, false), FSecond(&FOwner, Decoders, true) {
+  FQueue = std::make_unique<TTrackQueue>(&FOwner);
+  FQueue->SetName("Queue");
   FCache = std::make_unique<TAudioCache>(&FOwner);
   FCache->SetName("Cache");
 }
 
 TPlayerChain::~TPlayerChain() {
-  // Sinks of the chain first, sources last.
+  // Sinks of the chain first; the decoders (members) go last.
   FCache.reset();
-  FBPS.reset();
-  FCUE.reset();
-  FWMA.reset();
-  FAPE.reset();
-  FFLAC.reset();
-  FWAV.reset();
+  FQueue.reset();
 }
 
 TPlayerComponents TPlayerChain::Components(TDSAudioOut* DSound, TASIOAudioOut* ASIO) const {
-  return {FWAV.get(), FFLAC.get(),  FAPE.get(), FWMA.get(), FCUE.get(),
-          FBPS.get(), FCache.get(), DSound,     ASIO};
+  const TTrackComponents first = FFirst.Components();
+  TPlayerComponents c;
+  c.WAV = first.WAV;
+  c.FLAC = first.FLAC;
+  c.APE = first.APE;
+  c.WMA = first.WMA;
+  c.CUE = first.CUE;
+  c.BPS = first.BPS;
+  c.Cache = FCache.get();
+  c.DSound = DSound;
+  c.ASIO = ASIO;
+  c.Queue = FQueue.get();
+  c.Second = FSecond.Components();
+  return c;
 }
 
 TPlayerPipeline::TPlayerPipeline(const TPlayerPipelineOptions& Options)

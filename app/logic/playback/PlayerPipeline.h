@@ -28,8 +28,24 @@ struct TPlayerPipelineOptions {
   TAudioEnvironment Environment;
 };
 
-// The chain's components with their start-up properties and names: the four
-// decoders, the CUE splitter, the converter and the cache. The holder owns
+// One track's components: the four decoders, the CUE splitter and the
+// converter. The second set (the next track's, prepared while one plays)
+// works in the pool's second buffers.
+struct TTrackDecoders {
+  TTrackDecoders(TComponent* Owner, const TDecoderEnvironment& Decoders, bool Second);
+  ~TTrackDecoders();
+  TTrackComponents Components() const;
+
+  std::unique_ptr<TWaveIn> WAV;
+  std::unique_ptr<TFLACIn> FLAC;
+  std::unique_ptr<TMACIn> APE;
+  std::unique_ptr<TWMIn> WMA;
+  std::unique_ptr<TCueSplitter> CUE;
+  std::unique_ptr<TAudioConverter> BPS;
+};
+
+// The chain's components with their start-up properties and names: two sets
+// of track components, the track queue and the cache. The holder owns
 // the outputs and stops them (or detaches their input) before the chain goes.
 // Decoders: the libraries the decoders may use.
 class TPlayerChain {
@@ -44,12 +60,9 @@ class TPlayerChain {
 
  private:
   TComponent FOwner;
-  std::unique_ptr<TWaveIn> FWAV;
-  std::unique_ptr<TFLACIn> FFLAC;
-  std::unique_ptr<TMACIn> FAPE;
-  std::unique_ptr<TWMIn> FWMA;
-  std::unique_ptr<TCueSplitter> FCUE;
-  std::unique_ptr<TAudioConverter> FBPS;
+  TTrackDecoders FFirst;
+  TTrackDecoders FSecond;
+  std::unique_ptr<TTrackQueue> FQueue;
   std::unique_ptr<TAudioCache> FCache;
 };
 

@@ -82,11 +82,11 @@ class TTestHost : public IPlayerHost {
   std::function<void()> OnTrackDone;
 };
 
-// Generated audio: Seconds of a sine at Hz, 44.1 kHz 16-bit stereo, written
-// by sox in the format Path's extension names.
-inline std::string MakeTone(const std::string& Path, double Seconds, int Hz) {
-  RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(Path) + " synth " + std::to_string(Seconds) +
-             " sine " + std::to_string(Hz) + " vol 0.5 2>&1");
+// Generated audio: Seconds of a sine at Hz, 16-bit stereo at Rate (44.1 kHz
+// unless told), written by sox in the format Path's extension names.
+inline std::string MakeTone(const std::string& Path, double Seconds, int Hz, int Rate = 44100) {
+  RunCapture("sox -n -r " + std::to_string(Rate) + " -c 2 -b 16 " + Quote(Path) + " synth " +
+             std::to_string(Seconds) + " sine " + std::to_string(Hz) + " vol 0.5 2>&1");
   return Path;
 }
 
@@ -128,8 +128,8 @@ struct TPlayerRig {
     Table.Append(r);
     return *r.ID;
   }
-  std::string Tone(const std::string& Name, double Seconds, int Hz) {
-    return MakeTone(Dir + "/" + Name, Seconds, Hz);
+  std::string Tone(const std::string& Name, double Seconds, int Hz, int Rate = 44100) {
+    return MakeTone(Dir + "/" + Name, Seconds, Hz, Rate);
   }
   bool WaitForMessage(const std::string& Text, bool Error = false,
                       std::chrono::milliseconds Timeout = std::chrono::seconds(20)) {

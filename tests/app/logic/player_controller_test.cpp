@@ -20,6 +20,7 @@
 #include "audio/processors/AudioCache.h"
 #include "audio/processors/AudioConverters.h"
 #include "audio/processors/AudioMisc.h"
+#include "audio/processors/TrackQueue.h"
 #include "common/TestFiles.h"
 #include "tests/app/logic/PlayerTestSupport.h"
 #include "tests/audio/outputs/AsioTestSupport.h"
@@ -51,14 +52,17 @@ TEST(PlayerCommands, PlayOnAnEmptyListShowsTheMessageInRedAndStartsNothing) {
   EXPECT_TRUE(AllIdle(rig));
 }
 
-// Three rows of two formats play one after the other; after the last one the
-// player stops with the message in the normal colour, and the last track
-// reached the device whole.
+// Three rows of one sample format in two file formats play one after the
+// other as one stream: the device receives exactly their samples, nothing
+// between them; after the last one the player stops with the message in the
+// normal colour.
 TEST(PlayerSequence, EndOfTrackStartsTheNextRowAndAfterTheLastStopsWithANormalMessage) {
   REQUIRE_TOOL("sox");
   TPlayerRig rig("player_sequence");
-  rig.AddRow(rig.Tone("a.wav", 0.2, 440), "A");
-  rig.AddRow(rig.Tone("b.flac", 0.2, 550), "B");
+  const std::string first = rig.Tone("a.wav", 0.2, 440);
+  const std::string second = rig.Tone("b.flac", 0.2, 550);
+  rig.AddRow(first, "A");
+  rig.AddRow(second, "B");
   const std::string last = rig.Tone("c.wav", 0.3, 660);
   const int32_t lastId = rig.AddRow(last, "C");
   rig.Table.SetCurrentRow(0);
@@ -75,7 +79,12 @@ TEST(PlayerSequence, EndOfTrackStartsTheNextRowAndAfterTheLastStopsWithANormalMe
   ASSERT_FALSE(rig.Host.Progress.empty());
   EXPECT_EQ(rig.Host.Progress.back(), 0) << "the end of a track resets the progress bar";
   EXPECT_EQ(rig.Host.GridUpdateDepth, 0);
-  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath), DecodedBytes(last), 0, 17640 * 20));
+  std::vector<uint8_t> all = DecodedBytes(first);
+  for (const std::string& f : {second, last}) {
+    const std::vector<uint8_t> pcm = DecodedBytes(f);
+    all.insert(all.end(), pcm.begin(), pcm.end());
+  }
+  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath), all, 0, 17640 * 20));
 }
 
 TEST(PlayerSequence, SortedByTitleTheEndOfATrackPlaysTheNextTitle) {
@@ -125,7 +134,9 @@ TEST(PlayerSequence, EndOfTrackDeliveredAfterAnotherRowStartedDoesNotCutItShort)
   REQUIRE_TOOL("sox");
   LIRVO_REQUIRE_PULSE();
   TPlayerRig rig("player_late_done", /*Paced=*/true);
-  rig.AddRow(rig.Tone("a.wav", 0.1, 440), "A");
+  // Another rate: A's run ends before B (which would otherwise follow it in
+  // the same run).
+  rig.AddRow(rig.Tone("a.wav", 0.1, 440, 48000), "A");
   rig.AddRow(rig.Tone("b.wav", 3.0, 550), "B");
   rig.AddRow(rig.Tone("c.wav", 0.1, 660), "C");
   rig.Table.SetCurrentRow(0);
@@ -307,7 +318,8 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
     rig.Ctl->miPlayClick();
     EXPECT_EQ(rig.Ctl->FAudioOut, c.ASIO);
     EXPECT_EQ(c.ASIO->Input(), c.Cache);
-    EXPECT_EQ(c.Cache->Input(), c.BPS);
+    EXPECT_EQ(c.Cache->Input(), c.Queue);
+    EXPECT_EQ(c.Queue->Input(), c.BPS);
     EXPECT_EQ(c.BPS->Input(), c.WAV);
     EXPECT_EQ(rig.Host.TimerCalls, (std::vector<std::pair<uint32_t, bool>>{{9000, true}}));
     ASSERT_TRUE(rig.WaitForMessage(kNothingToPlay, false, 60s));
@@ -330,7 +342,8 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
     rig.Ctl->miPlayClick();
     EXPECT_EQ(rig.Ctl->FAudioOut, c.DSound);
     EXPECT_EQ(c.DSound->Input(), c.Cache);
-    EXPECT_EQ(c.Cache->Input(), c.WAV);
+    EXPECT_EQ(c.Cache->Input(), c.Queue);
+    EXPECT_EQ(c.Queue->Input(), c.WAV);
     ASSERT_TRUE(PumpUntil([&] { return rig.Host.TracksDone == 2; }, 20s));
     EXPECT_EQ(rig.Host.TimerCalls.size(), 1u);
     EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath), pcm, 0, 17640 * 20));
