@@ -65,6 +65,15 @@ TMainFormPlayer::TMainFormPlayer(TParts Parts)
   connect(FView, &QAbstractItemView::doubleClicked, this, [this] { FController->miPlayClick(); });
 
   FController = std::make_unique<lirvo::TPlaybackController>(FParts.Playlist, FComponents, *this);
+  // Rows deleted, added or re-sorted may change the row that follows the
+  // playing one, which is already prepared.
+  auto listChanged = [this] {
+    if (FController) FController->PlaylistChanged();
+  };
+  connect(FModel, &QAbstractItemModel::rowsRemoved, this, listChanged);
+  connect(FModel, &QAbstractItemModel::rowsInserted, this, listChanged);
+  connect(FModel, &QAbstractItemModel::layoutChanged, this, listChanged);
+  connect(FModel, &QAbstractItemModel::modelReset, this, listChanged);
   FClock.setInterval(1000);
   connect(&FClock, &QTimer::timeout, this,
           [this] { FParts.Time.setText(QString::fromStdString(FController->TrackTimeText())); });

@@ -37,6 +37,7 @@ TAudioCacheThread::TAudioCacheThread(TAuInput* AParent, TCircularBuffer* ABuf,
       FSerial(AParent->TrackSerial()) {
   const uint32_t frame = Parent->BitsPerSample() / 8 * Parent->Channels();
   FFrameSize = frame > 0 ? frame : 1;
+  if (FQueue) FQueue->SetGate(true);
 }
 
 TAudioCacheThread::~TAudioCacheThread() {
@@ -110,8 +111,37 @@ int64_t TAudioCacheThread::SourceSize() const {
 
 bool TAudioCacheThread::SourceGoesOn() {
   if (!FQueue) return false;
+  auto stop = [this] { return FState.load() >= kEnd || Buf->IsBreak(); };
+  // The next track begins in the ring only when no more than
+  // kCacheTrackLeadSeconds of the present one are left ahead of the reader:
+  // until then the listener may still change what follows (or seek) while
+  // nothing of the next track has been read.
+  const uint64_t lead =
+      std::min<uint64_t>(Buf->Capacity() / 2, static_cast<uint64_t>(FFrameSize) *
+                                                  Parent->SampleRate() * kCacheTrackLeadSeconds);
+  const uint32_t wantFree = Buf->Capacity() - static_cast<uint32_t>(lead);
   try {
-    return FQueue->WaitForNextTrack([this] { return FState.load() >= kEnd || Buf->IsBreak(); });
+    for (;;) {
+      if (stop()) return false;
+      switch (FQueue->ReadState()) {
+        case TTrackQueue::TReadState::ReadOn:
+          return true;
+        case TTrackQueue::TReadState::Ended:
+          return false;
+        case TTrackQueue::TReadState::NextWaiting:
+          if (Buf->FreeSpace() >= wantFree) {
+            FQueue->BeginNextTrack();
+            return true;
+          }
+          // The reader wakes this thread when the free space reaches it; a
+          // seek's discard and a stop wake it too.
+          Buf->WaitForSpace(wantFree, TCircularBuffer::kWaitGuard * 5);
+          break;
+        case TTrackQueue::TReadState::AwaitAnswer:
+          FQueue->WaitForChange(stop);
+          break;
+      }
+    }
   } catch (...) {
     return false;
   }

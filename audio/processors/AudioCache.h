@@ -48,6 +48,9 @@ inline constexpr uint32_t kCacheRingSize = 0x600000;    // 6 MiB
 inline constexpr uint32_t kCacheChunk = 0xC0000;        // 768 KiB
 inline constexpr uint32_t kCacheRefillFree = 0x540000;  // refill when this much is free
 inline constexpr uint32_t kCacheMinRefill = 0x60000;    // 384 KiB
+// Over a track queue the next track enters the ring when this much of the
+// present one is left to be heard.
+inline constexpr uint32_t kCacheTrackLeadSeconds = 5;
 // Init waits at most this long for the filler's first block.
 inline constexpr auto kCacheFirstBlockWait = std::chrono::milliseconds(50);
 // _Jump waits at most this long for the refill from the new place.

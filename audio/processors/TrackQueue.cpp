@@ -23,6 +23,8 @@ void TTrackQueue::SetInput(TAuInput* Value) {
     FMore = false;
     FEnded = false;
     FBreak = false;
+    FAtEnd = false;
+    FBeginAllowed = false;
   }
   Hold(Value);
 }
@@ -74,6 +76,26 @@ TAuInput* TTrackQueue::TakeAbandoned() {
   return t;
 }
 
+void TTrackQueue::SetGate(bool Value) {
+  std::lock_guard<std::mutex> lock(FStateCS);
+  FGate = Value;
+}
+
+TTrackQueue::TReadState TTrackQueue::ReadState() {
+  std::lock_guard<std::mutex> lock(FStateCS);
+  if (FBreak || FEnded) return TReadState::Ended;
+  if (!FAtEnd || FBeginAllowed) return TReadState::ReadOn;
+  if (FNext) return FGate ? TReadState::NextWaiting : TReadState::ReadOn;
+  if (FMore) return TReadState::AwaitAnswer;
+  FEnded = true;
+  return TReadState::Ended;
+}
+
+void TTrackQueue::BeginNextTrack() {
+  std::lock_guard<std::mutex> lock(FStateCS);
+  FBeginAllowed = true;
+}
+
 void TTrackQueue::Wake() {
   // Under the lock, so that a waiter between its look and its sleep is not
   // missed.
@@ -94,6 +116,8 @@ bool TTrackQueue::BackToPreviousTrack() {
     FCurrent = previous;
     FMore = true;
     FEnded = false;
+    FAtEnd = false;
+    FBeginAllowed = false;
     ++FMoves;
   }
   FPosition = previous->Position();
@@ -121,6 +145,7 @@ void TTrackQueue::_Jump(int32_t Offs) {
     // An input read to its end may have more to give from the new place.
     std::lock_guard<std::mutex> lock(FStateCS);
     if (!FBreak) FEnded = false;
+    FAtEnd = false;
     ++FMoves;
   }
   FStateCV.notify_all();
@@ -167,6 +192,8 @@ void TTrackQueue::InitInternal() {
     std::lock_guard<std::mutex> lock(FStateCS);
     FBreak = false;
     FEnded = false;
+    FAtEnd = false;
+    FBeginAllowed = false;
   }
   in->Init();
   FPosition = 0;
@@ -227,10 +254,11 @@ void TTrackQueue::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
     TAuInput* next = nullptr;
     {
       std::lock_guard<std::mutex> lock(FStateCS);
-      if (!FNext) {
-        // The reader waits for the answer (WaitForNextTrack) unless none is
-        // expected.
-        if (!FMore) FEnded = true;
+      FAtEnd = true;
+      if (!FNext || (FGate && !FBeginAllowed)) {
+        // The reader waits for the answer or for its moment (ReadState)
+        // unless nothing more is expected.
+        if (!FNext && !FMore) FEnded = true;
         return;
       }
       next = FNext;
@@ -238,6 +266,8 @@ void TTrackQueue::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
       FFinished = in;
       FCurrent = next;
       FMore = true;
+      FAtEnd = false;
+      FBeginAllowed = false;
     }
     FPosition = 0;
     FSize = next->Size();

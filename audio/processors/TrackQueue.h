@@ -9,7 +9,7 @@
 //
 // When the input ends and no next track has been handed over yet, the
 // queue delivers 0 bytes but the stream is not over until EndAfterCurrent
-// (or a stop) says so: the reader waits in WaitForNextTrack. Right after
+// (or a stop) says so: the reader waits (ReadState, WaitForChange). Right after
 // each change of track the queue expects an answer again (another SetNext
 // or EndAfterCurrent).
 //
@@ -63,21 +63,28 @@ class TTrackQueue : public TAuInput {
   // The track given up by BackToPreviousTrack, or null.
   TAuInput* TakeAbandoned();
 
-  // Reader side (the cache's filler), after a data call gave 0 bytes and
-  // without any lock of the queue: waits until the stream goes on (a next
-  // track, a seek that gives the input more to read: true) or is over
-  // (EndAfterCurrent, a stop, Stop() true: false). Wake() makes it look at
-  // Stop again.
+  // Reader side (the cache's filler), after a data call gave 0 bytes.
+  // With Gate set, the next track does not begin by itself where the input
+  // ends: the reader decides when (BeginNextTrack), so that it holds no more
+  // of the next track than it must while the present one is heard.
+  void SetGate(bool Value);
+  enum class TReadState {
+    ReadOn,       // the input has more (or the next track may begin)
+    NextWaiting,  // the input has ended, the next track waits for BeginNextTrack
+    AwaitAnswer,  // the input has ended, the controller has not answered yet
+    Ended,        // the stream is over
+  };
+  TReadState ReadState();
+  void BeginNextTrack();
+  // Waits (without any lock of the queue) until the state may have changed:
+  // a next track, an answer, a seek, a stop, or Stop() true. Wake() makes it
+  // look at Stop again.
   template <class TStop>
-  bool WaitForNextTrack(TStop Stop) {
+  void WaitForChange(TStop Stop) {
     std::unique_lock<std::mutex> lock(FStateCS);
     const uint64_t moves = FMoves;
     FStateCV.wait(lock,
                   [&] { return FNext || !FMore || FBreak || FEnded || FMoves != moves || Stop(); });
-    if (FBreak || FEnded || Stop()) return false;
-    if (FNext || FMoves != moves) return true;
-    FEnded = true;  // nothing more was announced
-    return false;
   }
   void Wake();
 
@@ -88,7 +95,7 @@ class TTrackQueue : public TAuInput {
   // Seeks the present input (its position becomes the queue's); a stream
   // that waited at the input's end goes on from the new place.
   void _Jump(int32_t Offs) override;
-  // Ends WaitForNextTrack at once (the stream is over) and passes the stop
+  // Ends WaitForChange at once (the stream is over) and passes the stop
   // on to the present input. Until the next Init.
   void BreakWait() noexcept override;
 
@@ -116,8 +123,12 @@ class TTrackQueue : public TAuInput {
   TAuInput* FAbandoned = nullptr;  // under FStateCS
   bool FMore = false;              // an answer is expected (under FStateCS)
   bool FEnded = false;             // the stream is over (under FStateCS)
-  bool FBreak = false;             // a stop (under FStateCS)
-  uint64_t FMoves = 0;             // seeks and returns (under FStateCS)
+  bool FBreak = false;
+  bool FAtEnd = false;  // the input gave its last byte (under FStateCS)
+  bool FGate = false;   // the next track waits for BeginNextTrack
+  bool FBeginAllowed =
+      false;  // BeginNextTrack came (under FStateCS)             // a stop (under FStateCS)
+  uint64_t FMoves = 0;  // seeks and returns (under FStateCS)
 };
 
 }  // namespace lirvo

@@ -167,6 +167,7 @@ void TPlaybackController::StartPlay() {
   // The flag belongs to the run about to start.
   FHavePlayError = false;
   FNext = {};
+  FEndCandidate = -1;
 
   if (FTable.IsEmpty()) {
     FHost.DispErrorMessage(kMsgNothingToPlay);
@@ -296,6 +297,7 @@ void TPlaybackController::PrepareNext() {
     FNext.FirstCandidate = first;
     return;
   }
+  FEndCandidate = first;
   queue->EndAfterCurrent();
 }
 
@@ -329,6 +331,9 @@ void TPlaybackController::PlaylistChanged() {
     if (!head) return;
     head->Reset();
     FNext = {};
+  } else if (RowAfterPlaying() == FEndCandidate) {
+    // The same row follows that did not fit (or none does, as before).
+    return;
   }
   PrepareNext();
 }

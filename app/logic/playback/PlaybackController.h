@@ -246,6 +246,9 @@ class TPlaybackController {
   int FPlaySlot = 0;
   TPrepared FNext;
   uint64_t FHeardSerial = 0;  // the cache's track count the window shows
+  // The row after the playing one when the stream was told to end there (0:
+  // none followed; -1: not told).
+  int32_t FEndCandidate = -1;
 };
 
 }  // namespace lirvo

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -227,10 +227,10 @@ TEST(PlayerContinuous, AnotherRateEndsTheRunAndStartsTheNextAtItsRate) {
   const std::string dir = ScratchDir("album_rates");
   TPlayerPipelineOptions options;
   // One capture per rate: ALSA's file plugin names them by the stream's rate.
-  options.DSoundDevices = std::vector<TDsDeviceEntry>{
-      {"Capture", "lirvocap",
-       "pcm.lirvocap { type file slave.pcm { type pulse } file \"" + dir +
-           "/cap-%r.raw\" format \"raw\" }"}};
+  options.DSoundDevices =
+      std::vector<TDsDeviceEntry>{{"Capture", "lirvocap",
+                                   "pcm.lirvocap { type file slave.pcm { type pulse } file \"" +
+                                       dir + "/cap-%r.raw\" format \"raw\" }"}};
   options.WithASIO = false;
   TPlayerPipeline pipeline(options);
   TPlaylistTable table;
@@ -251,13 +251,38 @@ TEST(PlayerContinuous, AnotherRateEndsTheRunAndStartsTheNextAtItsRate) {
   ASSERT_TRUE(PumpUntil([&] { return host.Shown(kNothingToPlay, false); }, 20s));
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_EQ(host.Started(), (std::vector<std::string>{"A", "B"}));
-  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(dir + "/cap-44100.raw"), DecodedBytes(a), 0,
-                                44100 * 4));
-  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(dir + "/cap-48000.raw"), DecodedBytes(b), 0,
-                                48000 * 4));
+  EXPECT_TRUE(
+      IsDataThenSilence(ReadFileBytes(dir + "/cap-44100.raw"), DecodedBytes(a), 0, 44100 * 4));
+  EXPECT_TRUE(
+      IsDataThenSilence(ReadFileBytes(dir + "/cap-48000.raw"), DecodedBytes(b), 0, 48000 * 4));
   // For the record: the wall time beyond the two tracks' 1.2 s.
   RecordProperty("extra_ms", static_cast<int>((wall - 1.2) * 1000));
-  std::printf("[ rate change ] two 0.6 s tracks at 44.1 and 48 kHz took %.0f ms beyond their length\n",
-              (wall - 1.2) * 1000);
+  std::printf(
+      "[ rate change ] two 0.6 s tracks at 44.1 and 48 kHz took %.0f ms beyond their length\n",
+      (wall - 1.2) * 1000);
   ctl.StopAudioOut();
+}
+
+// The row that followed is deleted while the next track is prepared (more
+// than the lead before the end): the row that follows now is played next.
+TEST(PlayerContinuous, DeletingTheRowThatFollowsPreparesTheOneAfterIt) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  TPlayerRig rig("album_edit", /*Paced=*/true);
+  // More than the lead ahead of the end: the next track is not yet read.
+  const std::string a = rig.Tone("a.wav", 6.5, 440);
+  const std::string b = rig.Tone("b.wav", 0.3, 550);
+  const std::string c = rig.Tone("c.wav", 0.3, 660);
+  rig.AddRow(a, "A");
+  rig.AddRow(b, "B");
+  rig.AddRow(c, "C");
+  rig.Table.SetCurrentRow(0);
+  rig.Ctl->miPlayClick();
+  PumpFor(500ms);
+  rig.Table.Delete(1);
+  rig.Ctl->PlaylistChanged();
+  ASSERT_TRUE(rig.WaitForMessage(kNothingToPlay, false, 30s));
+  EXPECT_EQ(rig.Host.Started(), (std::vector<std::string>{"A", "C"}));
+  EXPECT_TRUE(IsDataThenSilence(ReadFileBytes(rig.CapturePath),
+                                Concat({DecodedBytes(a), DecodedBytes(c)}), 0, 44100 * 4));
 }

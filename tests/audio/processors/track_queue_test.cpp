@@ -213,7 +213,8 @@ TEST_F(TrackQueueTest, TracksFollowEachOtherByteForByteAndEachStartIsCountedWher
 // the new place, the next track is given back to be prepared anew, and
 // nothing of what the ring held arrives.
 TEST_F(TrackQueueTest, ASeekWhileTheNextTrackIsReadGoesBackToTheTrackHeard) {
-  TTrack a(1LL << 40, 2'000'000), b(2LL << 40, 2'000'000);
+  // a is shorter than the lead: b begins in the ring at once.
+  TTrack a(1LL << 40, 600'000), b(2LL << 40, 2'000'000);
   queue.SetInput(&a);
   b.Init();
   ASSERT_TRUE(queue.SetNext(&b));
@@ -230,8 +231,8 @@ TEST_F(TrackQueueTest, ASeekWhileTheNextTrackIsReadGoesBackToTheTrackHeard) {
 
   cache._Jump(-500);  // from a's end (where its decoder stands): its middle
   EXPECT_EQ(queue.Input(), &a);
-  EXPECT_EQ(cache.Position(), 1'000'000);
-  EXPECT_EQ(cache.Size(), 2'000'000);
+  EXPECT_EQ(cache.Position(), 300'000);
+  EXPECT_EQ(cache.Size(), 600'000);
   EXPECT_EQ(cache.TrackSerial(), serial);
   ASSERT_EQ(queue.TakeAbandoned(), &b);
   b.Reset();
@@ -239,11 +240,33 @@ TEST_F(TrackQueueTest, ASeekWhileTheNextTrackIsReadGoesBackToTheTrackHeard) {
   ASSERT_TRUE(queue.SetNext(&b));
   reader.Read();
 
-  EXPECT_EQ(
-      FirstMismatch(reader.Got, {{&a, 0, 8192}, {&a, 1'000'000, 1'000'000}, {&b, 0, 2'000'000}}),
-      -1);
+  EXPECT_EQ(FirstMismatch(reader.Got, {{&a, 0, 8192}, {&a, 300'000, 300'000}, {&b, 0, 2'000'000}}),
+            -1);
   ASSERT_EQ(reader.Starts.size(), 1u);
-  EXPECT_EQ(reader.Starts[0].At, 8192 + 1'000'000);
+  EXPECT_EQ(reader.Starts[0].At, 8192 + 300'000);
+  cache.Reset();
+}
+
+// The next track enters the ring only for the last seconds of the one
+// heard: until then a change of what follows needs nothing read undone.
+TEST_F(TrackQueueTest, TheNextTrackIsReadOnlyForTheLastSecondsOfTheOneHeard) {
+  const int64_t second = 44100 * 4;
+  TTrack a(1LL << 40, 20 * second), b(2LL << 40, second);
+  queue.SetInput(&a);
+  b.Init();
+  ASSERT_TRUE(queue.SetNext(&b));
+  cache.Init();
+  TReader reader(cache, queue);
+  reader.Read(second);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(queue.Input(), &a) << "the next track was read 19 s before it is heard";
+  reader.Read(20 * second - (kCacheTrackLeadSeconds - 1) * second);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (queue.Input() != &b && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(queue.Input(), &b);
+  reader.Read();
+  EXPECT_EQ(FirstMismatch(reader.Got, {{&a, 0, 20 * second}, {&b, 0, second}}), -1);
   cache.Reset();
 }
 
