@@ -165,13 +165,25 @@ void TAuConverter::_Jump(int32_t Offs) {
   // jump and the position that follows it.
   std::lock_guard<std::recursive_mutex> lock(DataCS);
   in->_Jump(Offs);
+  FollowInputPosition(in);
+}
+
+void TAuConverter::_SeekTo(int64_t Frame) {
+  TAuInput* in = FInput.load();
+  if (!in) return;
+  std::lock_guard<std::recursive_mutex> lock(DataCS);
+  in->_SeekTo(Frame);
+  FollowInputPosition(in);
+}
+
+void TAuConverter::FollowInputPosition(TAuInput* In) {
   // The position follows the input's, frame for frame in this converter's
   // own format; the end is where the size says, not where the old position
   // was.
-  const int64_t inFrame = static_cast<int64_t>((in->BitsPerSample() & 0x7F) / 8) * in->Channels();
+  const int64_t inFrame = static_cast<int64_t>((In->BitsPerSample() & 0x7F) / 8) * In->Channels();
   const int64_t frame = static_cast<int64_t>((BitsPerSample() & 0x7F) / 8) * Channels();
   if (inFrame <= 0 || frame <= 0) return;
-  int64_t pos = in->Position() / inFrame * frame;
+  int64_t pos = In->Position() / inFrame * frame;
   const int64_t size = FSize;
   if (size > 0) pos = std::min(pos, size);
   FPosition = pos;

@@ -131,6 +131,11 @@ class TAuInput : public TComponent {
   // for the data call in progress. Nothing in the base; converters pass it
   // on. A decoder that cannot seek is ignored (no throw).
   virtual void _Jump(int32_t Offs) {}
+  // Absolute seek to frame Frame of what this input delivers (0 .. its
+  // frames): threads and locks as _Jump. A decoder lands where it can (a
+  // frame boundary of its own) and its Position says where. Nothing in the
+  // base; converters pass it on (their frames are their input's).
+  virtual void _SeekTo(int64_t Frame) {}
   // A stop of the run that pulls this input: ends at once any wait of the
   // pulling thread inside this input for data that has not arrived (the
   // cache's ring), so that the run can end. Any thread, without DataCS;
@@ -215,12 +220,16 @@ class TAuConverter : public TAuInput {
   void _Pause() override;
   void _Resume() override;
   void _Jump(int32_t Offs) override;
+  void _SeekTo(int64_t Frame) override;
   // The input's present size in this converter's frames (-1 unknown): the
   // size follows it when the input's length grows.
   int64_t SizeFromInput();
   void BreakWait() noexcept override;
 
  protected:
+  // After the input moved: Position (and end of stream) follow its place.
+  // Under DataCS.
+  void FollowInputPosition(TAuInput* In);
   uint32_t GetBitsPerSample() override;
   uint32_t GetChannels() override;
   uint32_t GetSampleRate() override;

@@ -253,6 +253,11 @@ void TAuFileIn::_Jump(int32_t Offs) {
   Seek(std::llround(static_cast<double>(FTotalSamples) * f));
 }
 
+void TAuFileIn::_SeekTo(int64_t Frame) {
+  if (!Seekable() || FSize == 0) return;
+  Seek(std::clamp<int64_t>(Frame, 0, FTotalSamples));
+}
+
 void TAuFileIn::SetEmptyFormat() {
   FSampleSize = 8;
   FSR = 8000;

@@ -115,6 +115,8 @@ class TAuFileIn : public TAuStreamedInput {
   void Reset() override;
   // Relative seek in thousandths of the window, positive forward.
   void _Jump(int32_t Offs) override;
+  // Frame of the window (the track); ignored when not seekable.
+  void _SeekTo(int64_t Frame) override;
 
   // Decoder operations. OpenFile: under OpenCS, nothing when already open;
   // reads the header and sets FValid, FSize (PCM bytes of the file; <= 0 when

@@ -234,10 +234,20 @@ void TASIOAudioOut::Resume() {
 }
 
 void TASIOAudioOut::Jump(int32_t Offs) {
-  Pause();
+  MoveInput([Offs](TAuInput* In) { In->_Jump(Offs); });
+}
+
+void TASIOAudioOut::SeekTo(int64_t Frame) {
+  MoveInput([Frame](TAuInput* In) { In->_SeekTo(Frame); });
+}
+
+void TASIOAudioOut::MoveInput(const std::function<void(TAuInput*)>& Move) {
+  // A paused run stays paused: the new place is heard when it resumes.
+  const bool paused = Status() == tosPaused;
+  if (!paused) Pause();
   TAuInput* in = Input();
   if (dynamic_cast<TAuConverter*>(in) || dynamic_cast<TAuFileIn*>(in)) {
-    in->_Jump(Offs);
+    Move(in);
     // The periods the ring holds are from before the jump: they are dropped,
     // not played. The driver is stopped and the playback thread parked, and
     // the discard is safe against both sides anyway; the ring is replaced
@@ -245,7 +255,7 @@ void TASIOAudioOut::Jump(int32_t Offs) {
     std::lock_guard<std::recursive_mutex> lock(FDeviceCS);
     if (FRing) FRing->Reset2();
   }
-  Resume();
+  if (!paused) Resume();
 }
 
 bool TASIOAudioOut::OutputReadySupported() {

@@ -116,6 +116,14 @@ class TASIOAudioOut : public TAuOutput {
   void Resume() override;
   // Relative seek in thousandths of the stream (converter and file inputs).
   void Jump(int32_t Offs);
+  // Seek to a frame of the track, also while paused (the pause stays); what
+  // the ring held from before is dropped.
+  void SeekTo(int64_t Frame);
+
+ private:
+  void MoveInput(const std::function<void(TAuInput*)>& Move);
+
+ public:
 
   // Halves written as silence because the ring held less than a period, since
   // the last start of a run.

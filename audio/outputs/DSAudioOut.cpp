@@ -157,6 +157,20 @@ void TDSAudioOut::Jump(int32_t Offs) {
   StartInput = true;
 }
 
+void TDSAudioOut::SeekTo(int64_t Frame) {
+  std::lock_guard<std::mutex> lock(FControlCS);
+  TAuInput* in = Input();
+  const TOutputStatus status = Status();
+  if (!in || status == tosIdle) return;
+  const bool playing = status == tosPlaying;
+  if (playing) PauseLocked();
+  ControlDs([this] { FillDsBuffer(DS, FillByte); });
+  FDiscardPending = true;
+  in->_SeekTo(Frame);
+  if (playing) ResumeLocked();
+  StartInput = true;
+}
+
 void TDSAudioOut::SetVolume(int32_t Value) {
   FVolume = Value;
   // Stored in the record's atomic, so safe from any thread; the ring applies

@@ -105,10 +105,13 @@ class TDSAudioOut : public TAuOutput {
 
   // Pause also stops the device unless the input has ended; Resume does
   // nothing once the input has ended; Jump (while playing) silences the ring,
-  // moves the input by Offs thousandths and starts the ring again.
+  // moves the input by Offs thousandths and starts the ring again. SeekTo
+  // moves it to a frame of the track, also while paused (the ring's old
+  // audio is dropped; the pause stays).
   void Pause() override;
   void Resume() override;
   void Jump(int32_t Offs);
+  void SeekTo(int64_t Frame);
 
   // The largest latency in milliseconds whose half ring of this format fits
   // the pool's output block (0 when not even one frame does).

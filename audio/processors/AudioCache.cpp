@@ -412,6 +412,14 @@ void TAudioCache::GetDataInternal(uint8_t*& Buffer, uint32_t& Bytes) {
 }
 
 void TAudioCache::_Jump(int32_t Offs) {
+  MoveSource([Offs](TAuInput* In) { In->_Jump(Offs); });
+}
+
+void TAudioCache::_SeekTo(int64_t Frame) {
+  MoveSource([Frame](TAuInput* In) { In->_SeekTo(Frame); });
+}
+
+void TAudioCache::MoveSource(const std::function<void(TAuInput*)>& Move) {
   std::lock_guard<std::mutex> lock(FRingCS);
   if (!CacheThread || CacheThread->Stopped()) return;
   TAuInput* in = Input();
@@ -424,7 +432,7 @@ void TAudioCache::_Jump(int32_t Offs) {
     const bool ended = FBuf->IsEOF();
     const int64_t before = in->Position();
     if (FMark.At.exchange(-1) >= 0) in->BackToPreviousTrack();
-    in->_Jump(Offs);
+    Move(in);
     const int64_t pos = in->Position();
     // A source that cannot seek stays where it was: after its end, what the
     // ring holds is all there is and stays.

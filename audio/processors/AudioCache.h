@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -135,6 +136,8 @@ class TAudioCache : public TAuConverter {
   // also after the whole source has been read (the filler reads on from the
   // new place).
   void _Jump(int32_t Offs) override;
+  // Absolute seek of the track heard; as _Jump.
+  void _SeekTo(int64_t Frame) override;
   // On a busy cache: ends the filler (waiting for a read in progress), then
   // flushes the old input, initialises the new one and fills from it. The
   // removal of the input comes here too.
@@ -157,6 +160,8 @@ class TAudioCache : public TAuConverter {
  private:
   // Ends and joins the running and the retired filler (never retiring).
   void StopFiller();
+  // A seek of the source (Move) with the ring dropped; see _Jump.
+  void MoveSource(const std::function<void(TAuInput*)>& Move);
   // Starts a filler on In over a reset ring. Under FRingCS.
   void StartFillerLocked(TAuInput* In);
   // Reader: a new track starts with the next byte delivered.

@@ -135,10 +135,18 @@ void TTrackQueue::_Resume() {
 }
 
 void TTrackQueue::_Jump(int32_t Offs) {
+  MoveInput([Offs](TAuInput* In) { In->_Jump(Offs); });
+}
+
+void TTrackQueue::_SeekTo(int64_t Frame) {
+  MoveInput([Frame](TAuInput* In) { In->_SeekTo(Frame); });
+}
+
+void TTrackQueue::MoveInput(const std::function<void(TAuInput*)>& Move) {
   std::lock_guard<std::recursive_mutex> data(DataCS);
   TAuInput* in = FCurrent.load();
   if (!in) return;
-  in->_Jump(Offs);
+  Move(in);
   FPosition = in->Position();
   FSize = in->Size();
   {

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "audio/core/AudioClasses.h"
@@ -95,6 +96,7 @@ class TTrackQueue : public TAuInput {
   // Seeks the present input (its position becomes the queue's); a stream
   // that waited at the input's end goes on from the new place.
   void _Jump(int32_t Offs) override;
+  void _SeekTo(int64_t Frame) override;
   // Ends WaitForChange at once (the stream is over) and passes the stop
   // on to the present input. Until the next Init.
   void BreakWait() noexcept override;
@@ -113,6 +115,8 @@ class TTrackQueue : public TAuInput {
 
  private:
   void Hold(TAuInput* Track);
+  // A seek of the present input (Move), its position then the queue's.
+  void MoveInput(const std::function<void(TAuInput*)>& Move);
 
   std::atomic<TAuInput*> FCurrent{nullptr};
   std::atomic<uint64_t> FSerial{0};

@@ -1,6 +1,8 @@
 #include "app/logic/playback/PlaybackController.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -420,6 +422,64 @@ void TPlaybackController::ResumePlay() {
       FHost.SetTrackClock(true);
     }
   }
+}
+
+namespace {
+
+// The frames of the track an output plays: what it has delivered so far and
+// the track's length (0 when unknown).
+struct TTrackFrames {
+  int64_t Frame = 0;
+  int64_t Total = 0;
+  uint32_t Rate = 0;
+};
+
+TTrackFrames FramesOf(TAuOutput* Out) {
+  TTrackFrames f;
+  TAuInput* in = Out ? Out->Input() : nullptr;
+  if (!in) return f;
+  const int64_t frame = static_cast<int64_t>((in->BitsPerSample() & 0x7F) / 8) * in->Channels();
+  if (frame <= 0) return f;
+  f.Frame = in->Position() / frame;
+  f.Total = std::max<int64_t>(0, in->Size()) / frame;
+  f.Rate = in->SampleRate();
+  return f;
+}
+
+}  // namespace
+
+void TPlaybackController::SeekToFrame(int64_t Frame) {
+  TAuOutput* out = FAudioOut;
+  if (!out || out->Status() == tosIdle) return;
+  if (auto* ds = dynamic_cast<TDSAudioOut*>(out))
+    ds->SeekTo(Frame);
+  else if (auto* asio = dynamic_cast<TASIOAudioOut*>(out))
+    asio->SeekTo(Frame);
+  // A seek during the last seconds of a track, when the stream had begun the
+  // next one, went back into the track heard: the next is prepared anew.
+  if (TTrackQueue* queue = FComponents.Queue) {
+    if (TAuInput* abandoned = queue->TakeAbandoned()) {
+      abandoned->Reset();
+      FNext = {};
+      PrepareNext();
+    }
+  }
+  FHost.SetProgress(out->Progress());
+  FHost.SetTrackClock(out->Status() == tosPlaying);
+}
+
+void TPlaybackController::SeekToFraction(double Fraction) {
+  const TTrackFrames f = FramesOf(FAudioOut);
+  if (f.Total <= 0) return;
+  const double at = std::clamp(Fraction, 0.0, 1.0);
+  SeekToFrame(std::llround(at * static_cast<double>(f.Total)));
+}
+
+void TPlaybackController::SeekBy(double Seconds) {
+  const TTrackFrames f = FramesOf(FAudioOut);
+  if (f.Total <= 0 || f.Rate == 0) return;
+  const int64_t to = f.Frame + std::llround(Seconds * f.Rate);
+  SeekToFrame(std::clamp<int64_t>(to, 0, f.Total));
 }
 
 bool TPlaybackController::LocateCurrentPlayItem() {

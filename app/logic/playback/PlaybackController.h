@@ -161,6 +161,13 @@ class TPlaybackController {
   // TAuOutput::Pause / Resume do and pass on what those raise.
   void PausePlay();
   void ResumePlay();
+  // Seeking within the playing track, also while paused: to Fraction (0..1)
+  // of its length (the progress bar), by Seconds from where it is heard
+  // (the keys), or to a frame. What the cache and the device held from
+  // before is dropped. Nothing while no track plays.
+  void SeekToFraction(double Fraction);
+  void SeekBy(double Seconds);
+  void SeekToFrame(int64_t Frame);
   // Puts the cursor on the playing row; false (cursor unchanged) when that
   // row is not in the table.
   bool LocateCurrentPlayItem();
