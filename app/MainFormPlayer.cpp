@@ -11,10 +11,13 @@
 #include <QListView>
 #include <QMetaObject>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <utility>
 
 #include "FileBrowserPane.h"
@@ -74,6 +77,10 @@ TMainFormPlayer::TMainFormPlayer(TParts Parts)
   connect(FModel, &QAbstractItemModel::rowsInserted, this, listChanged);
   connect(FModel, &QAbstractItemModel::layoutChanged, this, listChanged);
   connect(FModel, &QAbstractItemModel::modelReset, this, listChanged);
+  // A click or a drag on the progress bar seeks within the playing track.
+  FParts.Progress.installEventFilter(this);
+  FParts.Progress.setCursor(Qt::PointingHandCursor);
+  FParts.Progress.setToolTip(QStringLiteral("点击或拖动以跳到该位置"));
   FClock.setInterval(1000);
   connect(&FClock, &QTimer::timeout, this,
           [this] { FParts.Time.setText(QString::fromStdString(FController->TrackTimeText())); });
@@ -217,7 +224,27 @@ void TMainFormPlayer::dbgSongsDragDrop(const QMimeData* Data, QObject* Source) {
   }
 }
 
+bool TMainFormPlayer::SeekOnProgressBar(QEvent* Event) {
+  QProgressBar& bar = FParts.Progress;
+  const QEvent::Type type = Event->type();
+  if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+      type != QEvent::MouseButtonRelease)
+    return false;
+  auto* e = static_cast<QMouseEvent*>(Event);
+  if (type == QEvent::MouseButtonPress && e->button() != Qt::LeftButton) return false;
+  if (type == QEvent::MouseMove && !(e->buttons() & Qt::LeftButton)) return false;
+  if (type == QEvent::MouseButtonRelease && e->button() != Qt::LeftButton) return false;
+  const double width = std::max(1, bar.width());
+  const double at = std::clamp(e->position().x() / width, 0.0, 1.0);
+  // While the button is held the bar shows where the track will go; the seek
+  // itself comes with the release, so a drag is one seek, not many.
+  bar.setValue(static_cast<int>(std::lround(at * 100.0)));
+  if (type == QEvent::MouseButtonRelease) FController->SeekToFraction(at);
+  return true;
+}
+
 bool TMainFormPlayer::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == &FParts.Progress && SeekOnProgressBar(Event)) return true;
   if (FView && Watched == FView->viewport()) {
     switch (Event->type()) {
       case QEvent::DragEnter:

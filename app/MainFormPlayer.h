@@ -118,6 +118,8 @@ class TMainFormPlayer : public QObject, public lirvo::IPlayerHost {
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override;
+  // A mouse event on the progress bar: shows and seeks the place (true: taken).
+  bool SeekOnProgressBar(QEvent* Event);
 
  private:
   void StartNextAdd();

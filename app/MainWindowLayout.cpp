@@ -18,7 +18,8 @@
 namespace {
 
 constexpr int kControlPanelHeight = 73;
-constexpr int kProgressHeight = 4;
+// Tall enough to hit with the mouse: a click or a drag seeks.
+constexpr int kProgressHeight = 12;
 constexpr int kButtonWidth = 59;
 constexpr int kButtonHeight = 23;
 constexpr int kInnerMargin = 8;  // left, right and bottom of the client area
@@ -186,6 +187,12 @@ void BuildMenus(QMainWindow* form, TMainFormWidgets& w) {
   w.miPause = AddItem(w.muCtrl, "miPause", "暂停/恢复", {QKeySequence(Qt::Key_Space)});
   w.miPrior = AddItem(w.muCtrl, "miPrior", "上一首", {QKeySequence(Qt::CTRL | Qt::Key_Left)});
   w.miNext = AddItem(w.muCtrl, "miNext", "下一首", {QKeySequence(Qt::CTRL | Qt::Key_Right)});
+  // Alt with the arrows: the grid keeps the plain arrows, Ctrl moves between
+  // rows.
+  w.miSeekBack =
+      AddItem(w.muCtrl, "miSeekBack", "后退10秒", {QKeySequence(Qt::ALT | Qt::Key_Left)});
+  w.miSeekForward =
+      AddItem(w.muCtrl, "miSeekForward", "前进10秒", {QKeySequence(Qt::ALT | Qt::Key_Right)});
 
   w.muPlaylist = AddMenu(form, "muPlaylist", "播放列表");
   w.miSelectAll = AddItem(w.muPlaylist, "miSelectAll", "全选");

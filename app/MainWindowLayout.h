@@ -73,6 +73,8 @@ struct TMainFormWidgets {
   QAction* miPause = nullptr;
   QAction* miPrior = nullptr;
   QAction* miNext = nullptr;
+  QAction* miSeekBack = nullptr;
+  QAction* miSeekForward = nullptr;
   QMenu* muPlaylist = nullptr;
   QAction* miSelectAll = nullptr;
   QAction* miDelete = nullptr;

@@ -195,6 +195,8 @@ void TLVPMainForm::ConnectHandlers() {
       {miPause, &TLVPMainForm::miPauseClick},
       {miPrior, &TLVPMainForm::miPriorClick},
       {miNext, &TLVPMainForm::miNextClick},
+      {miSeekBack, &TLVPMainForm::miSeekBackClick},
+      {miSeekForward, &TLVPMainForm::miSeekForwardClick},
       {miSelectAll, &TLVPMainForm::miSelectAllClick},
       {miDelete, &TLVPMainForm::miDeleteClick},
       {miClear, &TLVPMainForm::miClearClick},
@@ -388,6 +390,19 @@ void TLVPMainForm::miPriorClick() {
 
 void TLVPMainForm::miNextClick() {
   FPlayer->Controller().miNextClick();
+}
+
+namespace {
+// How far the seek keys move within the track.
+constexpr double kSeekStepSeconds = 10.0;
+}  // namespace
+
+void TLVPMainForm::miSeekBackClick() {
+  FPlayer->Controller().SeekBy(-kSeekStepSeconds);
+}
+
+void TLVPMainForm::miSeekForwardClick() {
+  FPlayer->Controller().SeekBy(kSeekStepSeconds);
 }
 
 void TLVPMainForm::miSelectAllClick() {

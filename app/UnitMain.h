@@ -98,6 +98,9 @@ class TLVPMainForm : public QMainWindow, public TMainFormWidgets {
   void miPauseClick();
   void miPriorClick();
   void miNextClick();
+  // Alt+Left / Alt+Right: seek by 10 s within the playing track.
+  void miSeekBackClick();
+  void miSeekForwardClick();
   void miSelectAllClick();
   void miDeleteClick();
   void miClearClick();

@@ -124,7 +124,6 @@ class TASIOAudioOut : public TAuOutput {
   void MoveInput(const std::function<void(TAuInput*)>& Move);
 
  public:
-
   // Halves written as silence because the ring held less than a period, since
   // the last start of a run.
   uint64_t Shortfalls() const { return FShortfalls.load(); }

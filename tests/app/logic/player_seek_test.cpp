@@ -87,9 +87,11 @@ TSeekSplit Split(const std::vector<uint8_t>& Cap, const std::vector<uint8_t>& Re
     return true;
   };
   size_t c = 0;
-  while (c < frames && c < refFrames && same(c, c)) ++c;
+  while (c < frames && c < refFrames && same(c, c))
+    ++c;
   s.Before = static_cast<int64_t>(c);
-  while (c < frames && silent(c)) ++c;
+  while (c < frames && silent(c))
+    ++c;
   if (c + 64 > frames) {
     s.Problem = "nothing after the seek";
     return s;
@@ -122,7 +124,8 @@ TSeekSplit Split(const std::vector<uint8_t>& Cap, const std::vector<uint8_t>& Re
   }
   s.Count = static_cast<int64_t>(c - from);
   // A stop may end the capture with a period of silence.
-  while (c < frames && silent(c)) ++c;
+  while (c < frames && silent(c))
+    ++c;
   if (c < frames) s.Problem = "the track's frames after the seek break off";
   return s;
 }
@@ -140,8 +143,7 @@ TEST(PlayerSeek, ASeekTo60PercentPlaysTheTrackFromThereOnBothEngines) {
   LIRVO_REQUIRE_PULSE();
   const std::string dir = ScratchDir("player_seek");
   const std::string flac = dir + "/noise.flac";
-  RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(flac) +
-             " synth 20 whitenoise vol 0.3 2>&1");
+  RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(flac) + " synth 20 whitenoise vol 0.3 2>&1");
   const std::string mp3 = dir + "/noise.mp3";
   RunCapture("ffmpeg -v error -y -i " + Quote(flac) + " -c:a libmp3lame -b:a 192k " + Quote(mp3) +
              " 2>&1");

@@ -62,6 +62,14 @@ TEST(HelpTest, ShortcutPageLinesAreExact) {
       "    在文件列表项上点击右键，选中所有同类型文件",
       "",
       "    在正在播放标题上点击左键，可定位到当前播放曲目",
+      "",
+      "    在进度条上点击或拖动，跳到曲目中的该位置",
+      "",
+      "播放控制",
+      "",
+      "    Alt+Left  后退10秒",
+      "",
+      "    Alt+Right 前进10秒",
   };
   EXPECT_EQ(LinesOf(help.mmoShortcuts), expected);
 }

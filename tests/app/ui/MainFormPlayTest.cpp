@@ -486,6 +486,87 @@ TEST_F(MainFormPlayTest, TheTrackTimeCountsStandsWhilePausedAndGoesWithTheStop) 
   EXPECT_EQ(form->lblTime->text(), "");
 }
 
+// Two rows of one format from the window: the device receives the first
+// track and then the second with nothing between; the status line and the
+// grid's cursor move to the second row when it is heard, and a stop while the
+// next one is prepared plays none of it.
+TEST_F(MainFormPlayTest, TheNextRowFollowsWithoutAGapAndTheWindowFollowsWhatIsHeard) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  Open("window-continuous", /*Paced=*/true);
+  const std::string fa = Tone("a.wav", 1.2, 440), fb = Tone("b.wav", 0.6, 550);
+  const int32_t a = AddRow(fa, "A");
+  const int32_t b = AddRow(fb, "B");
+  form->Playlist().SetCurrentRow(0);
+  QTest::mouseClick(form->btnPlay, Qt::LeftButton);
+  PumpFor(600ms);
+  EXPECT_TRUE(StatusIs(kPlayingPrefix + QStringLiteral("A / Artist / Album"), false));
+  EXPECT_EQ(form->Playlist().CurrentRow(), 0);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return StatusIs(kPlayingPrefix + QStringLiteral("B / Artist / Album"), false); }, 10s));
+  EXPECT_EQ(form->Playlist().CurrentRow(), 1);
+  EXPECT_EQ(Ctl().FCurrentID, b);
+  ASSERT_TRUE(PumpUntil([&] { return AllIdle(); }, 10s));
+  EXPECT_EQ(Started, (std::vector<int32_t>{a, b}));
+  auto pcm = [](const std::string& F) {
+    return RunCapture("sox " + Quote(F) + " -t raw -e signed -b 16 -L - 2>/dev/null");
+  };
+  std::vector<uint8_t> both = pcm(fa);
+  const std::vector<uint8_t> pb = pcm(fb);
+  both.insert(both.end(), pb.begin(), pb.end());
+  // The capture starts afresh with each run: both rows in it, one after the
+  // other, is one run.
+  const std::vector<uint8_t> cap = ReadFileBytes(CapturePath);
+  ASSERT_GE(cap.size(), both.size());
+  EXPECT_TRUE(std::equal(both.begin(), both.end(), cap.begin())) << "a gap or a loss between rows";
+
+  // Stopped half-way through A, with B prepared: nothing of B.
+  form->Playlist().SetCurrentRow(0);
+  QTest::mouseClick(form->btnPlay, Qt::LeftButton);
+  PumpFor(500ms);
+  QTest::mouseClick(form->btnStop, Qt::LeftButton);
+  PumpFor(300ms);
+  const std::vector<uint8_t> stopped = ReadFileBytes(CapturePath);
+  EXPECT_EQ(std::search(stopped.begin(), stopped.end(), pb.begin(), pb.begin() + 256),
+            stopped.end())
+      << "the prepared row was heard after the stop";
+  EXPECT_EQ(Ctl().FCurrentID, a);
+}
+
+// A click on the progress bar seeks there; Alt+Right and Alt+Left move by
+// 10 s; the bar and the time follow at once.
+TEST_F(MainFormPlayTest, TheProgressBarAndTheSeekKeysMoveWithinTheTrack) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  Open("window-seek", /*Paced=*/true);
+  AddRow(Tone("a.wav", 40, 440), "A");
+  form->Playlist().SetCurrentRow(0);
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QTest::mouseClick(form->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !form->lblTime->text().isEmpty(); }, 5s));
+  QProgressBar* bar = form->pbPlayProgress;
+  EXPECT_GE(bar->height(), 10) << "too thin to hit";
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                    QPoint(bar->width() * 6 / 10, bar->height() / 2));
+  EXPECT_GE(bar->value(), 59);
+  EXPECT_LE(bar->value(), 61);
+  EXPECT_TRUE(form->lblTime->text().startsWith("0:24 / 0:40"))
+      << form->lblTime->text().toStdString();
+
+  form->dbgSongs->setFocus();
+  QTest::keyClick(form->dbgSongs, Qt::Key_Right, Qt::AltModifier);
+  EXPECT_TRUE(form->lblTime->text().startsWith("0:34 / 0:40"))
+      << form->lblTime->text().toStdString();
+  QTest::keyClick(form->dbgSongs, Qt::Key_Left, Qt::AltModifier);
+  QTest::keyClick(form->dbgSongs, Qt::Key_Left, Qt::AltModifier);
+  EXPECT_TRUE(form->lblTime->text().startsWith("0:14 / 0:40"))
+      << form->lblTime->text().toStdString();
+  EXPECT_EQ(form->DSound().Status(), tosPlaying);
+  QTest::mouseClick(form->btnStop, Qt::LeftButton);
+}
+
 // Enter and Space typed into the filter box belong to the box: Enter applies
 // the filter and plays nothing, Space is typed and pauses nothing.
 TEST_F(MainFormPlayTest, EnterAndSpaceInTheFilterBoxDoNotPlayOrPause) {

@@ -164,6 +164,8 @@ std::vector<MenuRow> ExpectedMenus() {
            {"miPause", "暂停/恢复", {QKeySequence(Qt::Key_Space)}, true},
            {"miPrior", "上一首", {QKeySequence(Qt::CTRL | Qt::Key_Left)}, true},
            {"miNext", "下一首", {QKeySequence(Qt::CTRL | Qt::Key_Right)}, true},
+           {"miSeekBack", "后退10秒", {QKeySequence(Qt::ALT | Qt::Key_Left)}, true},
+           {"miSeekForward", "前进10秒", {QKeySequence(Qt::ALT | Qt::Key_Right)}, true},
        }},
       {"muPlaylist",
        "播放列表",
@@ -224,6 +226,8 @@ TEST_F(MainFormTest, ShortcutKeysTriggerTheirMenuItems) {
       {form->miPause, Qt::Key_Space, Qt::NoModifier},
       {form->miPrior, Qt::Key_Left, Qt::ControlModifier},
       {form->miNext, Qt::Key_Right, Qt::ControlModifier},
+      {form->miSeekBack, Qt::Key_Left, Qt::AltModifier},
+      {form->miSeekForward, Qt::Key_Right, Qt::AltModifier},
       {form->miResetColumns, Qt::Key_R, Qt::ControlModifier},
       {form->miHelp, Qt::Key_F1, Qt::NoModifier},
   };
@@ -309,7 +313,7 @@ TEST_F(MainFormTest, LayoutHasTheGivenSizes) {
 
   EXPECT_EQ(form->font().pixelSize(), 12);
   EXPECT_EQ(form->pnlControl->height(), 73);
-  EXPECT_EQ(form->pbPlayProgress->height(), 4);
+  EXPECT_EQ(form->pbPlayProgress->height(), 12);  // tall enough to click for a seek
   EXPECT_EQ(form->pbPlayProgress->minimum(), 0);
   EXPECT_EQ(form->pbPlayProgress->maximum(), 100);
   EXPECT_GT(form->pbPlayProgress->geometry().top(), form->lblDisp->geometry().bottom());
