@@ -233,3 +233,42 @@ TEST(PlayerSeek, ASeekTo60PercentPlaysTheTrackFromThereOnBothEngines) {
     }
   }
 }
+
+// The compressed formats' length is an estimate that grows as they are
+// decoded: through the direct engine's chain (converter, queue, cache) every
+// frame the decoder produces reaches the card, none cut at the estimate.
+TEST(PlayerDirectChain, WmaAndMp3DeliverEveryFrameTheDecoderProduces) {
+  REQUIRE_TOOL("sox");
+  REQUIRE_TOOL("ffmpeg");
+  const std::string dir = ScratchDir("player_direct_lossy");
+  const std::string wav = dir + "/noise.wav";
+  RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(wav) + " synth 2.3 whitenoise vol 0.3 2>&1");
+  const std::string card = dir + "/card.raw";
+  alsa::TAlsaDirectSetup setup;
+  setup.Config = PacedCardConfig("lirvo_lossy_card", card);
+  setup.Devices.push_back({"Test card", "lirvo_lossy_card", {SND_PCM_FORMAT_S32_LE}});
+  TAudioEnvironment env;
+  env.Outputs.AlsaDirect = setup;
+  TASIOAudioOut::ResetOutputReadySupported();
+  TPlayerRig rig("player_direct_lossy_rig", false, /*WithASIO=*/true, env);
+  rig.Ctl->FAudioEngine = aeASIO;
+  for (const char* codec : {"wmav2", "libmp3lame"}) {
+    SCOPED_TRACE(codec);
+    const std::string file = dir + (std::string(codec) == "wmav2" ? "/noise.wma" : "/noise.mp3");
+    RunCapture("ffmpeg -v error -y -i " + Quote(wav) + " -c:a " + codec + " -b:a 192k " +
+               Quote(file) + " 2>&1");
+    TWMIn decoder;
+    decoder.SetHighPrecision(false);
+    decoder.SetOutputChannels(cnMonoOrStereo);
+    const TDecoded ref = DecodeAll(decoder, file);
+    ASSERT_GT(ref.Pcm.size(), 44100u * 4);
+    rig.Table.Clear();
+    rig.Host.Messages.clear();
+    rig.AddRow(file, codec);
+    rig.Table.SetCurrentRow(0);
+    rig.Ctl->miPlayClick();
+    ASSERT_TRUE(rig.WaitForMessage(kNothingToPlay, false, 30s));
+    EXPECT_TRUE(ExactThenSilence(ReadWholeFile(card), Widened(ref)));
+    EXPECT_EQ(rig.Pipeline->Components().ASIO->Shortfalls(), 0u);
+  }
+}
