@@ -123,6 +123,7 @@ bool TAuThread::RequestPause() {
   std::unique_lock<std::mutex> lock(FMutex);
   if (!FRunActive) return true;
   SetCommands(FCommands | cmdPause);
+  Parent->WakeForPause();
   const uint64_t seq = FRunSeq.load();
   return FCond.wait_for(lock, kPauseWait, [this, seq] {
     return FState == TState::Paused || !FRunActive || FRunSeq.load() != seq ||

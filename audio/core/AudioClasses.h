@@ -376,6 +376,11 @@ class TAuOutput : public TComponent {
   // next WriteBlock sees the request. Called by Stop / Abort on the stopping
   // thread, also while no run is in progress; never blocks, never throws.
   virtual void WakeForStop() noexcept {}
+  // A pause has been asked for: as WakeForStop, so that the run pauses at
+  // once instead of after the device's wait (a sound server may keep the
+  // thread waiting for most of a second). The output re-arms its wake-up
+  // itself when the run goes on. Nothing in the base.
+  virtual void WakeForPause() noexcept {}
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // Stops the run synchronously and ends and joins the playback thread.

@@ -310,6 +310,9 @@ bool TDSAudioOut::WriteBlock(bool Abort) {
   bool underrun = false;
 
   if (StartInput) {
+    // A pause woke the device's wait: the wake-up serves the next one (a
+    // stop's stays until the run ends).
+    if (!FStopped.load()) DS.Wake.Rearm();
     if (FDiscardPending.exchange(false)) FPending = 0;
     uint32_t free = 0;
     GetDsFreeSpace(DS, free);  // an underrun before the (re)start is no underrun
@@ -377,6 +380,12 @@ bool TDSAudioOut::WriteBlock(bool Abort) {
 
 void TDSAudioOut::WakeForStop() noexcept {
   DS.Wake.Signal();
+}
+
+void TDSAudioOut::WakeForPause() noexcept {
+  // The ring's last drain is not cut short: the pause takes effect after it
+  // (the run ends there anyway).
+  if (!EndOfInput.load()) DS.Wake.Signal();
 }
 
 void TDSAudioOut::FinishOutput() {

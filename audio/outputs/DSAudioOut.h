@@ -123,6 +123,7 @@ class TDSAudioOut : public TAuOutput {
   void FinishOutput() override;
   // Ends the playback thread's wait on the device (or its drain) at once.
   void WakeForStop() noexcept override;
+  void WakeForPause() noexcept override;
 
  private:
   void Create();
