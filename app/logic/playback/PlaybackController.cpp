@@ -386,8 +386,15 @@ void TPlaybackController::ResetInput(TAuOutput* Out) {
 }
 
 void TPlaybackController::StopAudioOut() {
-  // A stop must not start the next track.
+  // A stop must not start the next track, nor announce one the stream had
+  // begun (its event may be served while the stop waits).
   DetachOnDone();
+  struct TStopping {
+    bool& Flag;
+    const bool Was;
+    explicit TStopping(bool& F) : Flag(F), Was(F) { Flag = true; }
+    ~TStopping() { Flag = Was; }
+  } stopping(FStopping);
   StopAndWait(FComponents.DSound);
   StopAndWait(FComponents.ASIO);
   ResetInput(FComponents.DSound);
@@ -587,7 +594,7 @@ void TPlaybackController::AudioOutDone(TComponent* Sender) {
 void TPlaybackController::AudioOutProgress(TComponent* Sender) {
   // The output announces with its progress that the next track's first
   // frames have reached the device.
-  if (Continuous() && FAudioOut && Sender == FAudioOut) {
+  if (Continuous() && FAudioOut && Sender == FAudioOut && !FStopping) {
     const uint64_t serial = FComponents.Cache->TrackSerial();
     if (serial != FHeardSerial) {
       FHeardSerial = serial;

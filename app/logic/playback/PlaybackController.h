@@ -256,6 +256,7 @@ class TPlaybackController {
   // The row after the playing one when the stream was told to end there (0:
   // none followed; -1: not told).
   int32_t FEndCandidate = -1;
+  bool FStopping = false;  // inside StopAudioOut
 };
 
 }  // namespace lirvo

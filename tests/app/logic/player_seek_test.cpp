@@ -272,3 +272,52 @@ TEST(PlayerDirectChain, WmaAndMp3DeliverEveryFrameTheDecoderProduces) {
     EXPECT_EQ(rig.Pipeline->Components().ASIO->Shortfalls(), 0u);
   }
 }
+
+// A seek while paused keeps the pause; the resumed track goes on from the
+// new place, with nothing from before the seek in between.
+TEST(PlayerSeek, ASeekWhilePausedStaysPausedAndResumesAtTheNewPlace) {
+  REQUIRE_TOOL("sox");
+  LIRVO_REQUIRE_PULSE();
+  const std::string dir = ScratchDir("player_seek_paused");
+  const std::string flac = dir + "/noise.flac";
+  RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(flac) + " synth 10 whitenoise vol 0.3 2>&1");
+  TFLACIn f;
+  const TDecoded ref = DecodeAll(f, flac);
+  const int64_t total = static_cast<int64_t>(ref.Pcm.size() / 4);
+  for (TEngine engine : {TEngine::Shared, TEngine::Direct}) {
+    const bool direct = engine == TEngine::Direct;
+    SCOPED_TRACE(direct ? "direct engine" : "shared engine");
+    const std::string card = dir + "/card.raw";
+    TAudioEnvironment env;
+    if (direct) {
+      alsa::TAlsaDirectSetup setup;
+      setup.Config = PacedCardConfig("lirvo_pause_card", card);
+      setup.Devices.push_back({"Test card", "lirvo_pause_card", {SND_PCM_FORMAT_S32_LE}});
+      env.Outputs.AlsaDirect = setup;
+      TASIOAudioOut::ResetOutputReadySupported();
+    }
+    TPlayerRig rig(direct ? "player_pause_direct" : "player_pause_shared", true, direct, env);
+    rig.Ctl->FAudioEngine = direct ? aeASIO : aeDSound;
+    rig.AddRow(flac, "N");
+    rig.Table.SetCurrentRow(0);
+    rig.Ctl->miPlayClick();
+    ASSERT_TRUE(PumpUntil([&] { return rig.Ctl->FAudioOut->Progress() > 0; }, 10s));
+    PumpFor(300ms);
+    rig.Ctl->miPauseClick();
+    ASSERT_EQ(rig.Ctl->FAudioOut->Status(), tosPaused);
+    rig.Ctl->SeekToFraction(0.5);
+    EXPECT_EQ(rig.Ctl->FAudioOut->Status(), tosPaused) << "the seek ended the pause";
+    EXPECT_EQ(rig.Ctl->FAudioOut->Progress(), 50);
+    PumpFor(300ms);
+    rig.Ctl->miPauseClick();  // resumes
+    EXPECT_EQ(rig.Ctl->FAudioOut->Status(), tosPlaying);
+    PumpFor(direct ? 1000ms : 3000ms);
+    rig.Ctl->miStopClick();
+    const std::vector<uint8_t> cap = direct ? ReadWholeFile(card) : ReadFileBytes(rig.CapturePath);
+    const TSeekSplit s = Split(cap, direct ? Widened(ref) : ref.Pcm, direct ? 8 : 4, total / 2);
+    EXPECT_EQ(s.Problem, "");
+    EXPECT_GT(s.Before, 0);
+    EXPECT_EQ(s.After, total / 2);
+    EXPECT_GT(s.Count, 44100 / 4);
+  }
+}
