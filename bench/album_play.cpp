@@ -71,12 +71,7 @@ void BM_SeekToNewFrame(benchmark::State& state) {
   const bool direct = state.range(0) == 1;
   const std::string card = ScratchDir("bench_seek_card") + "/card.raw";
   TAudioEnvironment env;
-  if (direct) {
-    alsa::TAlsaDirectSetup setup;
-    setup.Config = PacedCardConfig("lirvo_bench_card", card);
-    setup.Devices.push_back({"Test card", "lirvo_bench_card", {SND_PCM_FORMAT_S32_LE}});
-    env.Outputs.AlsaDirect = setup;
-  }
+  if (direct) env = PacedCardEnvironment("lirvo_bench_card", card);
   TPlayerRig rig(direct ? "bench_seek_direct" : "bench_seek_shared", /*Paced=*/true, direct, env);
   rig.Ctl->FAudioEngine = direct ? aeASIO : aeDSound;
   rig.AddRow(rig.Tone("long.flac", 120, 440), "Long");

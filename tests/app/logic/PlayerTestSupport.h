@@ -17,9 +17,12 @@
 #include "app/logic/playback/PlayerPipeline.h"
 #include "app/logic/playlist/Playlist.h"
 #include "audio/core/UiDispatcher.h"
+#include "audio/outputs/AuASIO.h"
+#include "audio/outputs/drivers/AlsaDirect.h"
 #include "common/ExternalTools.h"
 #include "common/Pump.h"
 #include "common/TestPaths.h"
+#include "tests/audio/outputs/AsioTestSupport.h"
 #include "tests/audio/outputs/DsTestSupport.h"
 
 namespace lirvo::test {
@@ -93,6 +96,19 @@ inline std::string MakeTone(const std::string& Path, double Seconds, int Hz, int
 // The PCM a decoder should deliver for Path: 16-bit little-endian, as stored.
 inline std::vector<uint8_t> DecodedBytes(const std::string& Path) {
   return RunCapture("sox " + Quote(Path) + " -t raw -e signed -b 16 -L - 2>/dev/null");
+}
+
+// The chain's environment for the direct engine with one paced test card
+// (32-bit samples) named Pcm that writes what it receives to Capture (see
+// tests/audio/outputs/PacedCardPlugin.cpp).
+inline TAudioEnvironment PacedCardEnvironment(const std::string& Pcm, const std::string& Capture) {
+  alsa::TAlsaDirectSetup setup;
+  setup.Config = PacedCardConfig(Pcm, Capture);
+  setup.Devices.push_back({"Test card", Pcm, {SND_PCM_FORMAT_S32_LE}});
+  TAudioEnvironment env;
+  env.Outputs.AlsaDirect = setup;
+  TASIOAudioOut::ResetOutputReadySupported();
+  return env;
 }
 
 struct TPlayerRig {

@@ -54,13 +54,7 @@ struct TAlbumRig {
   TAlbumRig(const std::string& Name, TEngine AEngine)
       : Engine(AEngine), Card(ScratchDir(Name + "_card") + "/card.raw") {
     TAudioEnvironment env;
-    if (Engine == TEngine::Direct) {
-      alsa::TAlsaDirectSetup setup;
-      setup.Config = PacedCardConfig("lirvo_album_card", Card);
-      setup.Devices.push_back({"Test card", "lirvo_album_card", {SND_PCM_FORMAT_S32_LE}});
-      env.Outputs.AlsaDirect = setup;
-      TASIOAudioOut::ResetOutputReadySupported();
-    }
+    if (Engine == TEngine::Direct) env = PacedCardEnvironment("lirvo_album_card", Card);
     Rig = std::make_unique<TPlayerRig>(Name, /*Paced=*/true, Engine == TEngine::Direct, env);
     Rig->Ctl->FAudioEngine = Engine == TEngine::Direct ? aeASIO : aeDSound;
   }

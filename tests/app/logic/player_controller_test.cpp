@@ -302,12 +302,7 @@ TEST(PlayerEngines, DirectEngineChainRunsThroughTheConverterAndTheSharedOneDoesN
   REQUIRE_TOOL("sox");
   const std::string dir = ScratchDir("player_engines");
   const std::string card = dir + "/card.raw";
-  alsa::TAlsaDirectSetup setup;
-  setup.Config = PacedCardConfig("lirvo_player_card", card);
-  setup.Devices.push_back({"Test card", "lirvo_player_card", {SND_PCM_FORMAT_S32_LE}});
-  TAudioEnvironment env;
-  env.Outputs.AlsaDirect = setup;
-  TASIOAudioOut::ResetOutputReadySupported();
+  const TAudioEnvironment env = PacedCardEnvironment("lirvo_player_card", card);
   {
     TPlayerRig rig("player_engines_rig", false, /*WithASIO=*/true, env);
     const TPlayerComponents& c = rig.Pipeline->Components();

@@ -190,13 +190,7 @@ TEST(PlayerSeek, ASeekTo60PercentPlaysTheTrackFromThereOnBothEngines) {
     SCOPED_TRACE(engine == TEngine::Direct ? "direct engine" : "shared engine");
     const std::string card = dir + "/card.raw";
     TAudioEnvironment env;
-    if (engine == TEngine::Direct) {
-      alsa::TAlsaDirectSetup setup;
-      setup.Config = PacedCardConfig("lirvo_seek_card", card);
-      setup.Devices.push_back({"Test card", "lirvo_seek_card", {SND_PCM_FORMAT_S32_LE}});
-      env.Outputs.AlsaDirect = setup;
-      TASIOAudioOut::ResetOutputReadySupported();
-    }
+    if (engine == TEngine::Direct) env = PacedCardEnvironment("lirvo_seek_card", card);
     TPlayerRig rig(engine == TEngine::Direct ? "player_seek_direct" : "player_seek_shared", true,
                    engine == TEngine::Direct, env);
     rig.Ctl->FAudioEngine = engine == TEngine::Direct ? aeASIO : aeDSound;
@@ -244,12 +238,7 @@ TEST(PlayerDirectChain, WmaAndMp3DeliverEveryFrameTheDecoderProduces) {
   const std::string wav = dir + "/noise.wav";
   RunCapture("sox -n -r 44100 -c 2 -b 16 " + Quote(wav) + " synth 2.3 whitenoise vol 0.3 2>&1");
   const std::string card = dir + "/card.raw";
-  alsa::TAlsaDirectSetup setup;
-  setup.Config = PacedCardConfig("lirvo_lossy_card", card);
-  setup.Devices.push_back({"Test card", "lirvo_lossy_card", {SND_PCM_FORMAT_S32_LE}});
-  TAudioEnvironment env;
-  env.Outputs.AlsaDirect = setup;
-  TASIOAudioOut::ResetOutputReadySupported();
+  const TAudioEnvironment env = PacedCardEnvironment("lirvo_lossy_card", card);
   TPlayerRig rig("player_direct_lossy_rig", false, /*WithASIO=*/true, env);
   rig.Ctl->FAudioEngine = aeASIO;
   for (const char* codec : {"wmav2", "libmp3lame"}) {
@@ -289,13 +278,7 @@ TEST(PlayerSeek, ASeekWhilePausedStaysPausedAndResumesAtTheNewPlace) {
     SCOPED_TRACE(direct ? "direct engine" : "shared engine");
     const std::string card = dir + "/card.raw";
     TAudioEnvironment env;
-    if (direct) {
-      alsa::TAlsaDirectSetup setup;
-      setup.Config = PacedCardConfig("lirvo_pause_card", card);
-      setup.Devices.push_back({"Test card", "lirvo_pause_card", {SND_PCM_FORMAT_S32_LE}});
-      env.Outputs.AlsaDirect = setup;
-      TASIOAudioOut::ResetOutputReadySupported();
-    }
+    if (direct) env = PacedCardEnvironment("lirvo_pause_card", card);
     TPlayerRig rig(direct ? "player_pause_direct" : "player_pause_shared", true, direct, env);
     rig.Ctl->FAudioEngine = direct ? aeASIO : aeDSound;
     rig.AddRow(flac, "N");
