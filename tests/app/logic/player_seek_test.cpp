@@ -64,11 +64,12 @@ std::vector<uint8_t> Widened(const TDecoded& D) {
 
 // Where the capture came from: the track from its first frame (Before
 // frames), then silence only, then the track from frame After on, to the
-// capture's end (Count frames).
+// capture's end (Count frames, with SilentFrames of silence among them).
 struct TSeekSplit {
   int64_t Before = 0;
   int64_t After = -1;
   int64_t Count = 0;
+  int64_t SilentFrames = 0;  // silence between the frames after the seek
   std::string Problem;
 };
 
@@ -116,13 +117,23 @@ TSeekSplit Split(const std::vector<uint8_t>& Cap, const std::vector<uint8_t>& Re
     s.Problem = "the audio after the seek is not the track's";
     return s;
   }
+  // From there the track's frames follow one another. A period of silence
+  // may come between them when the machine was too busy to refill the ring
+  // in time after the seek; that loses nothing, while a frame out of place
+  // (from before the seek, or skipped) breaks the run.
   size_t r = static_cast<size_t>(s.After);
-  const size_t from = c;
-  while (c < frames && r < refFrames && same(c, r)) {
-    ++c;
-    ++r;
+  while (c < frames && r < refFrames) {
+    if (same(c, r)) {
+      ++c;
+      ++r;
+      ++s.Count;
+    } else if (silent(c)) {
+      ++c;
+      ++s.SilentFrames;
+    } else {
+      break;
+    }
   }
-  s.Count = static_cast<int64_t>(c - from);
   // A stop may end the capture with a period of silence.
   while (c < frames && silent(c))
     ++c;
